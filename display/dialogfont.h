@@ -1,0 +1,11 @@
+#pragma once
+
+namespace lumatrax {
+
+// The font of every caption on the program's windows: an 8.25-point sans-serif, narrow enough
+// for the fixed twip layouts. Given as a style sheet rule: widgets under a style sheet take their
+// font from it.
+inline constexpr const char* kDialogFontStyle =
+    "QWidget { font-family: \"Liberation Sans\", \"Arial\", sans-serif; font-size: 8.25pt; }";
+
+} // namespace lumatrax

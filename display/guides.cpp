@@ -1,0 +1,17 @@
+#include "display/guides.h"
+
+#include "display/colours.h"
+#include "display/scopesurface.h"
+
+namespace lumatrax {
+
+void redrawGuides(ScopeSurface& surface, const SegmentArray& upper, const SegmentArray& lower)
+{
+    surface.clear();
+    for (int i = 0; i < kSegmentsDrawn; ++i) {
+        surface.drawSegment(upper[i], kUpperGuideColour);
+        surface.drawSegment(lower[i], kLowerGuideColour);
+    }
+}
+
+} // namespace lumatrax

@@ -1,0 +1,42 @@
+#include "display/lamp.h"
+
+#include "display/repaintthrottle.h"
+
+#include <QPainter>
+
+namespace lumatrax {
+
+Lamp::Lamp(const QString& name, Shape shape, QColor colour, QWidget* parent)
+    : QWidget(parent), m_shape(shape), m_colour(colour), m_throttle(new RepaintThrottle(this))
+{
+    setObjectName(name);
+}
+
+void Lamp::setColour(QColor colour)
+{
+    if (colour == m_colour)
+        return;
+    m_colour = colour;
+    m_throttle->request();
+}
+
+QRect Lamp::shapeRect() const
+{
+    if (m_shape == Shape::RoundedRectangle)
+        return rect();
+    const int side = std::min(width(), height());
+    return QRect((width() - side) / 2, (height() - side) / 2, side, side);
+}
+
+void Lamp::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(shapeRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal radius = std::min(box.width(), box.height()) / 4.0;
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.setBrush(m_colour);
+    painter.drawRoundedRect(box, radius, radius);
+}
+
+} // namespace lumatrax

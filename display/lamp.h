@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+namespace lumatrax {
+
+class RepaintThrottle;
+
+// A status lamp: a filled shape of one colour with a thin black outline. The colour may be set on
+// every frame; the lamp repaints only when the colour actually changes, and at most at the
+// throttle's rate.
+class Lamp : public QWidget
+{
+    Q_OBJECT
+public:
+    enum class Shape {
+        RoundedRectangle, // fills its box
+        RoundedSquare,    // side = the smaller side of its box, centred in it
+    };
+
+    Lamp(const QString& name, Shape shape, QColor colour, QWidget* parent);
+
+    [[nodiscard]] QColor colour() const { return m_colour; }
+    void setColour(QColor colour);
+
+    [[nodiscard]] Shape shape() const { return m_shape; }
+    // The shape's outline box in the lamp's own pixels.
+    [[nodiscard]] QRect shapeRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Shape m_shape;
+    QColor m_colour;
+    RepaintThrottle* m_throttle;
+};
+
+} // namespace lumatrax
