@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake
     qt6-base-dev qt6-serialport-dev libgl-dev
-    xvfb xauth fonts-dejavu-core fonts-liberation2
+    xvfb xauth fonts-dejavu-core
 )
 
 missing=()
