@@ -4,6 +4,9 @@
 
 #include <QColor>
 #include <QObject>
+#include <QRect>
+
+#include <optional>
 
 class QPainter;
 
@@ -27,6 +30,11 @@ public:
 
     // Paints the line with a painter whose coordinates are the container's pixels.
     void paint(QPainter& painter) const;
+
+    // For a level or upright line, the device pixels it covers at the given device pixel ratio:
+    // those whose centres lie within the band of the line's width (as an aliased flat-capped pen
+    // covers them). Empty for a slanted line.
+    [[nodiscard]] std::optional<QRect> devicePixels(qreal ratio) const;
 
 signals:
     void changed();

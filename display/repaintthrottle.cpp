@@ -4,8 +4,9 @@
 
 namespace lumatrax {
 
-RepaintThrottle::RepaintThrottle(QWidget* widget, std::chrono::milliseconds interval)
-    : QObject(widget), m_widget(widget), m_interval(interval)
+RepaintThrottle::RepaintThrottle(QWidget* widget, std::function<void()> flush,
+                                 std::chrono::milliseconds interval)
+    : QObject(widget), m_widget(widget), m_flush(std::move(flush)), m_interval(interval)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &RepaintThrottle::flush);
@@ -26,7 +27,10 @@ void RepaintThrottle::request()
 void RepaintThrottle::flush()
 {
     m_sinceLastUpdate.start();
-    m_widget->update();
+    if (m_flush)
+        m_flush();
+    else
+        m_widget->update();
 }
 
 } // namespace lumatrax

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 class QWidget;
 
@@ -21,7 +22,8 @@ class RepaintThrottle : public QObject
 public:
     static constexpr std::chrono::milliseconds kDefaultInterval{33};
 
-    explicit RepaintThrottle(QWidget* widget,
+    // At each flush the widget is updated whole, or `flush` is called to update what changed.
+    explicit RepaintThrottle(QWidget* widget, std::function<void()> flush = {},
                              std::chrono::milliseconds interval = kDefaultInterval);
 
     void request();
@@ -30,6 +32,7 @@ private:
     void flush();
 
     QWidget* m_widget;
+    std::function<void()> m_flush;
     std::chrono::milliseconds m_interval;
     QTimer m_timer;
     QElapsedTimer m_sinceLastUpdate;
