@@ -1,10 +1,15 @@
 #include "app/mainwindow.h"
 
 #include "app/appicon.h"
+#include "display/colours.h"
+#include "display/frameprocessing.h"
 #include "display/geometry.h"
-#include "display/guides.h"
+#include "display/lamp.h"
 #include "display/lineobject.h"
+#include "display/scopedrawing.h"
 #include "display/scopesurface.h"
+#include "link/commport.h"
+#include "link/protocol.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,6 +18,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <limits>
 
 namespace lumatrax {
 
@@ -23,7 +30,8 @@ inline constexpr int kClientHeightTwips = 6540;
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint)
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_cm(new CommPort(this))
 {
     setWindowTitle(QStringLiteral("Lumatrax - Ver.1.1       ~ Vorn ~"));
     setWindowIcon(appIcon());
@@ -37,6 +45,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_ui.sliderOff, &QSlider::valueChanged, this, &MainWindow::sliderOff_Change);
     connect(m_ui.cmdDef, &QPushButton::clicked, this, &MainWindow::cmdDef_Click);
     connect(m_ui.tmrFirst, &QTimer::timeout, this, &MainWindow::tmrFirst_Timer);
+    connect(m_cm, &CommPort::comm, this, &MainWindow::cm_OnComm);
+    connect(m_cm, &CommPort::linkLost, this, &MainWindow::cm_LinkLost);
     connect(m_ui.Trigger, &LineObject::changed, this, qOverload<>(&QWidget::update));
 
     m_ui.pic->setFocus();
@@ -64,6 +74,7 @@ void MainWindow::formLoad()
     layoutSegmentX(m_state.liveTrace, m_ui.pic->widthTwips());
     layoutSegmentX(m_state.upperGuide, m_ui.pic->widthTwips());
     layoutSegmentX(m_state.lowerGuide, m_ui.pic->widthTwips());
+    m_sampleHeights = SampleHeights(m_ui.pic->heightTwips());
 
     // 5. Trigger marker at its start height.
     const float markerY = triggerMarkerStartY(m_ui.pic->heightTwips(), m_ui.pic->topTwips());
@@ -111,6 +122,37 @@ void MainWindow::tmrFirst_Timer()
     m_ui.tmrFirst->stop();
     if (m_state.linkDown)
         return;
+}
+
+void MainWindow::cm_OnComm()
+{
+    if (m_cm->commEvent() != CommPort::comEvReceive)
+        return;
+    m_state.rxBuffer = m_cm->input();
+    // A read shorter than a frame changes nothing else: trace, verdict and lamps stay.
+    if (!decodeFrame(m_state.rxBuffer, m_state.sampleValues))
+        return;
+
+    if (m_sampleHeights.displayHeight() != double(m_ui.pic->heightTwips()))
+        m_sampleHeights = SampleHeights(m_ui.pic->heightTwips());
+    mapTrace(m_state.liveTrace, m_state.sampleValues, m_sampleHeights);
+    drawFrame(*m_ui.pic, m_state.liveTrace, m_state.upperGuide, m_state.lowerGuide);
+
+    const Verdict verdict = judge(m_state.liveTrace, m_state.upperGuide, m_state.lowerGuide);
+    m_state.aboveUpper = verdict.aboveUpper ? kTrue : kFalse;
+    m_state.belowLower = verdict.belowLower ? kTrue : kFalse;
+    m_ui.shpHigher->setColour(QColor::fromRgb(verdict.rejected() ? kRed : kBlack));
+    m_ui.shpMiddle->setColour(QColor::fromRgb(verdict.rejected() ? kBlack : kGreen));
+
+    // The activity timer clears the count every second; it still must not wrap if it stalls.
+    if (m_state.frameSeen < std::numeric_limits<std::int16_t>::max())
+        ++m_state.frameSeen;
+    m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
+}
+
+void MainWindow::cm_LinkLost(const QString&)
+{
+    m_state.linkDown = kTrue;
 }
 
 void MainWindow::redrawGuides()

@@ -8,7 +8,11 @@
 
 #include <QWidget>
 
+class QString;
+
 namespace lumatrax {
+
+class CommPort;
 
 class MainWindow : public QWidget
 {
@@ -21,6 +25,7 @@ public:
 
     [[nodiscard]] const MainWindowUi& ui() const { return m_ui; }
     [[nodiscard]] const MainWindowState& state() const { return m_state; }
+    [[nodiscard]] CommPort& cm() const { return *m_cm; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -32,11 +37,15 @@ private:
     void sliderOff_Change();
     void cmdDef_Click();
     void tmrFirst_Timer();
+    void cm_OnComm();
+    void cm_LinkLost(const QString& description);
 
     void redrawGuides();
 
     MainWindowUi m_ui;
     MainWindowState m_state;
+    CommPort* m_cm;
+    SampleHeights m_sampleHeights{0.0};
 };
 
 } // namespace lumatrax

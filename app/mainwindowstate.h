@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/frameprocessing.h"
 #include "display/geometry.h"
 
 #include <QByteArray>
@@ -22,7 +23,7 @@ struct MainWindowState
     SegmentArray lowerGuide{};
 
     // Entries 0..199 hold the last frame's bytes minus 128; entry 200 is never written.
-    std::array<std::int16_t, kSegmentsDrawn + 1> sampleValues{};
+    SampleArray sampleValues{};
     QByteArray rxBuffer; // the most recent read from the port; every read replaces it
 
     Flag16 linkDown = kFalse; // no port believed open

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace lumatrax {
+
+// Where COM n (1..255) lives on this machine.
+//
+// On Windows it is the device \\.\COMn. On Linux and other POSIX systems it is the entry named
+// COMn in the start-up directory when one exists (a link the operator places there, for example
+// `ln -s /dev/ttyUSB0 COM3`, or that the virtual instrument places), and otherwise
+// /dev/ttyS<n-1>, the n-th on-board serial port.
+[[nodiscard]] QString comDevicePath(int number, const QString& startDirectory);
+
+// The operator's name of the port: "COM" and the number, as the status label shows it.
+[[nodiscard]] QString comName(int number);
+
+} // namespace lumatrax
