@@ -9,11 +9,17 @@
 #include "display/scopedrawing.h"
 #include "display/scopesurface.h"
 #include "link/commport.h"
+#include "link/comname.h"
+#include "link/configfile.h"
+#include "link/portdialog.h"
 #include "link/protocol.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
@@ -47,7 +53,16 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_ui.tmrFirst, &QTimer::timeout, this, &MainWindow::tmrFirst_Timer);
     connect(m_cm, &CommPort::comm, this, &MainWindow::cm_OnComm);
     connect(m_cm, &CommPort::linkLost, this, &MainWindow::cm_LinkLost);
+    connect(m_ui.cmdRetry, &QPushButton::clicked, this, &MainWindow::cmdRetry_Click);
+    connect(m_ui.cmdPort, &QPushButton::clicked, this, &MainWindow::cmdPort_Click);
     connect(m_ui.Trigger, &LineObject::changed, this, qOverload<>(&QWidget::update));
+
+    m_messageBox = [](QWidget* owner, const QString& title, const QString& text) {
+        QMessageBox::critical(owner, title, text);
+    };
+    m_portChooser = [](QWidget* owner, std::int16_t current) {
+        return PortDialog::choose(current, owner);
+    };
 
     m_ui.pic->setFocus();
 }
@@ -85,6 +100,73 @@ void MainWindow::formLoad()
 
     // 7. Acquisition is considered stopped.
     m_state.isRunning = kFalse;
+
+    // 8. The start-up directory holds the configuration file (and COMn links) for the whole run.
+    m_appDir = QDir::currentPath();
+
+    // 9. The port number; a missing or unusable file starts with port 1 and is left alone.
+    m_portNumber = readPortNumber(configFilePath(m_appDir)).value_or(kDefaultPortNumber);
+
+    // 10. and 11. Open the port and greet the instrument.
+    m_ui.lblMsg->setText(comName(m_portNumber));
+    connectInstrument(Attempt::StartUp);
+}
+
+void MainWindow::connectInstrument(Attempt attempt)
+{
+    if (attempt == Attempt::Retry)
+        m_ui.lblMsg->setText(comName(m_portNumber)); // drops an earlier " ... Device not found!"
+
+    // A failed attempt may have left the port open (its greeting failed); a new attempt starts
+    // from a closed port, or it would fail on "already open" for ever.
+    m_cm->close();
+    m_cm->setRThreshold(0);
+
+    m_state.linkDown = kFalse;
+    m_cm->setStartDirectory(m_appDir);
+    m_cm->setCommPort(m_portNumber);
+    if (const auto error = m_cm->open())
+        return failurePath(*error);
+    if (const auto error = sendCommand(SYNC_FRAME))
+        return failurePath(*error);
+    m_state.rxBuffer = m_cm->input(); // whatever waited before the greeting
+    if (const auto error = sendCommand(CMD_HELLO))
+        return failurePath(*error);
+
+    if (attempt == Attempt::Retry) {
+        m_ui.Frame3->hide();
+        m_ui.tmrFirst->start();
+    }
+}
+
+void MainWindow::failurePath(const QString& description)
+{
+    // Down before the box shows, so a detection check running meanwhile does nothing.
+    m_state.linkDown = kTrue;
+    m_messageBox(this, QStringLiteral("Communication Error!"), description);
+    m_ui.lblMsg->setText(m_ui.lblMsg->text() + QStringLiteral(" ... Device not found!"));
+    m_ui.Frame3->show();
+}
+
+std::optional<QString> MainWindow::sendCommand(const Command& command)
+{
+    return m_cm->output(toBytes(command));
+}
+
+void MainWindow::cmdRetry_Click()
+{
+    connectInstrument(Attempt::Retry);
+}
+
+void MainWindow::cmdPort_Click()
+{
+    const std::optional<std::int16_t> chosen = m_portChooser(this, m_portNumber);
+    if (!chosen)
+        return;
+    m_portNumber = *chosen;
+    if (const auto error = writePortNumber(configFilePath(m_appDir), m_portNumber))
+        m_messageBox(this, QStringLiteral("Select Port"),
+                     QStringLiteral("The port could not be saved.\n\n%1").arg(*error));
 }
 
 void MainWindow::cmbHorizontal_Click()
@@ -119,9 +201,16 @@ void MainWindow::cmdDef_Click()
 
 void MainWindow::tmrFirst_Timer()
 {
-    m_ui.tmrFirst->stop();
+    m_ui.tmrFirst->stop(); // one check per enabling
     if (m_state.linkDown)
         return;
+    m_state.rxBuffer = m_cm->input();
+    if (!isDeviceAck(m_state.rxBuffer))
+        return; // silent: no message, no new attempt
+    m_cm->setRThreshold(FRAME_RX_THRESHOLD);
+    m_ui.Frame1->setEnabled(true);
+    m_ui.Frame2->setEnabled(true);
+    m_state.rxBuffer = m_cm->input();
 }
 
 void MainWindow::cm_OnComm()
@@ -150,9 +239,13 @@ void MainWindow::cm_OnComm()
     m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
 }
 
-void MainWindow::cm_LinkLost(const QString&)
+void MainWindow::cm_LinkLost(const QString& description)
 {
-    m_state.linkDown = kTrue;
+    // A link lost while up fails like an attempt that could not open the port, once, so the
+    // operator can plug the adapter back and press Retry. A loss that a failed write of the
+    // connection sequence already reported changes nothing more.
+    if (!m_state.linkDown)
+        failurePath(description);
 }
 
 void MainWindow::redrawGuides()
@@ -169,6 +262,10 @@ void MainWindow::paintEvent(QPaintEvent*)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Stop on close, whether or not acquisition runs or the instrument ever answered; a failing
+    // write never keeps the window from closing.
+    if (!m_state.linkDown)
+        (void)sendCommand(command(Opcode::CMD_RUN, 0, 0, 0));
     event->accept();
 }
 

@@ -5,10 +5,13 @@
 
 #include "app/mainwindowstate.h"
 #include "app/mainwindowui.h"
+#include "link/protocol.h"
 
+#include <QString>
 #include <QWidget>
 
-class QString;
+#include <functional>
+#include <optional>
 
 namespace lumatrax {
 
@@ -27,6 +30,23 @@ public:
     [[nodiscard]] const MainWindowState& state() const { return m_state; }
     [[nodiscard]] CommPort& cm() const { return *m_cm; }
 
+    // The COM port number and the start-up directory: read and captured at start-up, kept for
+    // the whole run (there is one main window per run).
+    [[nodiscard]] std::int16_t portNumber() const { return m_portNumber; }
+    [[nodiscard]] const QString& appDir() const { return m_appDir; }
+
+    // Every message box of the main window goes through this one function: modal, with an
+    // error icon and a single OK button. Tests replace it to see and answer the messages.
+    using MessageBox =
+        std::function<void(QWidget* owner, const QString& title, const QString& text)>;
+    void setMessageBox(MessageBox messageBox) { m_messageBox = std::move(messageBox); }
+
+    // The port dialog, likewise: shown modally, it returns the chosen port, or nothing when the
+    // operator cancels.
+    using PortChooser =
+        std::function<std::optional<std::int16_t>(QWidget* owner, std::int16_t current)>;
+    void setPortChooser(PortChooser chooser) { m_portChooser = std::move(chooser); }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -39,6 +59,15 @@ private:
     void tmrFirst_Timer();
     void cm_OnComm();
     void cm_LinkLost(const QString& description);
+    void cmdRetry_Click();
+    void cmdPort_Click();
+
+    // Opens the port and greets the instrument; on Retry also hides the connection group and
+    // rearms the detection check.
+    enum class Attempt { StartUp, Retry };
+    void connectInstrument(Attempt attempt);
+    void failurePath(const QString& description);
+    [[nodiscard]] std::optional<QString> sendCommand(const Command& command);
 
     void redrawGuides();
 
@@ -46,6 +75,10 @@ private:
     MainWindowState m_state;
     CommPort* m_cm;
     SampleHeights m_sampleHeights{0.0};
+    std::int16_t m_portNumber = 0;
+    QString m_appDir;
+    MessageBox m_messageBox;
+    PortChooser m_portChooser;
 };
 
 } // namespace lumatrax

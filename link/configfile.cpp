@@ -1,0 +1,84 @@
+#include "link/configfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace lumatrax {
+
+QString configFilePath(const QString& appDir)
+{
+    return appDir + QDir::separator() + QLatin1String(CONFIG_FILE_NAME);
+}
+
+std::optional<std::int16_t> parsePortNumber(QByteArrayView content)
+{
+    qsizetype i = 0;
+    while (i < content.size() && (content[i] == ' ' || content[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < content.size() && (content[i] == '-' || content[i] == '+')) {
+        negative = content[i] == '-';
+        ++i;
+    }
+    const qsizetype firstDigit = i;
+    std::int32_t value = 0;
+    while (i < content.size() && content[i] >= '0' && content[i] <= '9') {
+        value = value * 10 + (content[i] - '0');
+        if (value > std::numeric_limits<std::int16_t>::max() + 1)
+            return std::nullopt;
+        ++i;
+    }
+    if (i == firstDigit)
+        return std::nullopt;
+    if (negative)
+        value = -value;
+    if (value < std::numeric_limits<std::int16_t>::min() ||
+        value > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return std::int16_t(value);
+}
+
+QByteArray formatPortNumber(std::int16_t port)
+{
+    return QByteArray::number(port) + "\r\n";
+}
+
+std::optional<std::int16_t> readPortNumber(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parsePortNumber(file.read(kMaxConfigRead));
+}
+
+std::optional<QString> writePortNumber(const QString& path, std::int16_t port)
+{
+    QSaveFile file(path);
+    auto failure = [&path](const QString& reason) {
+        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason);
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    const QByteArray bytes = formatPortNumber(port);
+    if (file.write(bytes) != bytes.size())
+        return failure(file.errorString());
+    // commit() resets the error string when it fails; flush first so a full disk shows here.
+    if (!file.flush())
+        return failure(file.errorString());
+    if (!file.commit()) {
+        const int error = errno;
+        const QString reason = file.errorString();
+        if (!reason.isEmpty())
+            return failure(reason);
+        return failure(error != 0 ? QString::fromLocal8Bit(std::strerror(error))
+                                  : QStringLiteral("The file could not be saved"));
+    }
+    return std::nullopt;
+}
+
+} // namespace lumatrax
