@@ -5,6 +5,7 @@
 #include "display/guides.h"
 #include "display/lineobject.h"
 #include "display/scopesurface.h"
+#include "report/reportform.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -31,6 +32,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui.setupUi(this);
 
     connect(m_ui.cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ui.Report, &QPushButton::clicked, this, &MainWindow::Report_Click);
     connect(m_ui.cmbHorizontal, &QComboBox::currentIndexChanged, this,
             &MainWindow::cmbHorizontal_Click);
     connect(m_ui.sliderPos, &QSlider::valueChanged, this, &MainWindow::sliderPos_Change);
@@ -111,6 +113,12 @@ void MainWindow::tmrFirst_Timer()
     m_ui.tmrFirst->stop();
     if (m_state.linkDown)
         return;
+}
+
+void MainWindow::Report_Click()
+{
+    // Modal: the report form runs its own event loop, so timers and serial events go on.
+    ReportForm::openModal(this);
 }
 
 void MainWindow::redrawGuides()

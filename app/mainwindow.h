@@ -32,6 +32,7 @@ private:
     void sliderOff_Change();
     void cmdDef_Click();
     void tmrFirst_Timer();
+    void Report_Click();
 
     void redrawGuides();
 

@@ -1,6 +1,7 @@
-// The report form: its layout, Clear and Escape, and saving through a stand-in for the save
-// dialog.
+// The report form: its layout, Clear and Escape, saving through a stand-in for the save dialog,
+// and opening it from the main window.
 
+#include "app/mainwindow.h"
 #include "report/reportform.h"
 
 #include <QApplication>
@@ -10,10 +11,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace lumatrax;
 
@@ -83,11 +88,17 @@ private slots:
     void unwritableTargetIsReportedAndTheFormKeepsItsContents_data();
     void unwritableTargetIsReportedAndTheFormKeepsItsContents();
 
+    void reportButtonOpensAFreshModalFormEachTime();
+
 private:
+    // Runs action on the report form once it runs modally, then closes it whatever happened.
+    void whenReportFormOpens(std::function<void(ReportForm*)> action);
+
     ReportForm* m_form = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_offered; // the previous names handed to the file-name chooser
     QStringList m_errors;  // the texts of the error messages shown
+    QPointer<QTimer> m_watch;
 };
 
 void TestReportForm::init()
@@ -103,6 +114,7 @@ void TestReportForm::init()
 void TestReportForm::cleanup()
 {
     delete m_form;
+    delete m_watch;
 }
 
 void TestReportForm::everyControlSitsAtItsPlace_data()
@@ -409,6 +421,70 @@ void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
     QVERIFY(!m_errors.first().contains(QStringLiteral("Unknown error")));
     QVERIFY(m_form->isVisible());
     QCOMPARE(reportBytes(m_form->fields()), reportBytes(before));
+}
+
+void TestReportForm::whenReportFormOpens(std::function<void(ReportForm*)> action)
+{
+    m_watch = new QTimer;
+    connect(m_watch, &QTimer::timeout, this, [this, action] {
+        auto* form = qobject_cast<ReportForm*>(QApplication::activeModalWidget());
+        if (!form || !form->isVisible())
+            return;
+        m_watch->stop();
+        QPointer<ReportForm> guarded = form;
+        const auto closeAtEnd = qScopeGuard([guarded] {
+            if (guarded)
+                guarded->close();
+        });
+        action(form);
+    });
+    m_watch->start(0);
+}
+
+void TestReportForm::reportButtonOpensAFreshModalFormEachTime()
+{
+    MainWindow frmMain;
+    frmMain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
+    auto* report = frmMain.findChild<QPushButton*>("Report");
+    auto* tmrScan = frmMain.findChild<QTimer*>("tmrScan");
+    tmrScan->setInterval(1);
+    const QString path = m_dir->filePath(QStringLiteral("r.txt"));
+    int openings = 0;
+
+    whenReportFormOpens([&](ReportForm* form) {
+        ++openings;
+        QCOMPARE(form->parentWidget(), &frmMain);
+        QVERIFY(form->isModal());
+        const QRect screen = frmMain.screen()->availableGeometry();
+        const QPointF offCentre = QRectF(form->frameGeometry()).center() - QRectF(screen).center();
+        QVERIFY(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1);
+        QSignalSpy ticks(tmrScan, &QTimer::timeout); // the main window's timers go on
+        QVERIFY(ticks.wait());
+        form->setFileNameChooser([&](QWidget*, const QString& previous) {
+            m_offered << previous;
+            return path;
+        });
+        fillIn(form);
+        form->findChild<QPushButton*>("cmdSave")->click();
+    });
+    report->click(); // returns once the form has closed
+    QCOMPARE(openings, 1);
+    QVERIFY(frmMain.findChildren<ReportForm*>().isEmpty()); // destroyed on closing
+    QVERIFY(readAll(path).contains("Material    :  txtMat \r\n"));
+
+    whenReportFormOpens([&](ReportForm* form) {
+        ++openings;
+        QVERIFY(isEmptyWithChComp(form));
+        form->setFileNameChooser([&](QWidget*, const QString& previous) {
+            m_offered << previous;
+            return QString();
+        });
+        form->findChild<QPushButton*>("cmdSave")->click();
+    });
+    report->click();
+    QCOMPARE(openings, 2);
+    QCOMPARE(m_offered, (QStringList{"", ""})); // a fresh dialog remembers no name
 }
 
 QTEST_MAIN(TestReportForm)
