@@ -20,6 +20,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+
 using namespace lumatrax;
 
 namespace {
@@ -85,7 +88,6 @@ private slots:
     void saveWritesTheFieldsAndLeavesTheFormAsItWas();
     void saveDialogOffersThePreviousName();
     void cancelledDialogWritesNothing();
-    void unwritableTargetIsReportedAndTheFormKeepsItsContents_data();
     void unwritableTargetIsReportedAndTheFormKeepsItsContents();
 
     void reportButtonOpensAFreshModalFormEachTime();
@@ -393,34 +395,25 @@ void TestReportForm::cancelledDialogWritesNothing()
     QVERIFY(m_errors.isEmpty());
 }
 
-void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents_data()
-{
-    QTest::addColumn<QString>("relativePath");
-    QTest::newRow("missing folder") << "missing/r.txt";
-    QTest::newRow("under a regular file") << "plain.txt/r.txt";
-    QTest::newRow("a folder in its place") << "folder";
-}
-
 void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
 {
-    QFETCH(QString, relativePath);
-    QTemporaryDir dir;
-    QFile plain(dir.filePath(QStringLiteral("plain.txt")));
+    // A folder under a regular file cannot be written even by root. (The report file's own
+    // tests go through the other ways a write fails.)
+    QFile plain(m_dir->filePath(QStringLiteral("plain.txt")));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const QString path = dir.filePath(relativePath);
+    const QString path = m_dir->filePath(QStringLiteral("plain.txt/r.txt"));
     m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
     m_form->show();
     fillIn(m_form);
-    const ReportFields before = m_form->fields();
+    const QByteArray before = reportBytes(m_form->fields());
 
     m_form->findChild<QPushButton*>("cmdSave")->click();
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors.first().contains(QDir::toNativeSeparators(path)), qPrintable(m_errors[0]));
-    QVERIFY(!m_errors.first().contains(QStringLiteral("Unknown error")));
+    QVERIFY(m_errors.first().contains(QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     QVERIFY(m_form->isVisible());
-    QCOMPARE(reportBytes(m_form->fields()), reportBytes(before));
+    QCOMPARE(reportBytes(m_form->fields()), before);
 }
 
 void TestReportForm::whenReportFormOpens(std::function<void(ReportForm*)> action)
