@@ -13,6 +13,7 @@
 #include "link/configfile.h"
 #include "link/portdialog.h"
 #include "link/protocol.h"
+#include "report/reportform.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -45,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui.setupUi(this);
 
     connect(m_ui.cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ui.Report, &QPushButton::clicked, this, &MainWindow::Report_Click);
     connect(m_ui.cmbHorizontal, &QComboBox::currentIndexChanged, this,
             &MainWindow::cmbHorizontal_Click);
     connect(m_ui.sliderPos, &QSlider::valueChanged, this, &MainWindow::sliderPos_Change);
@@ -246,6 +248,12 @@ void MainWindow::cm_LinkLost(const QString& description)
     // connection sequence already reported changes nothing more.
     if (!m_state.linkDown)
         failurePath(description);
+}
+
+void MainWindow::Report_Click()
+{
+    // Modal: the report form runs its own event loop, so timers and serial events go on.
+    ReportForm::openModal(this);
 }
 
 void MainWindow::redrawGuides()

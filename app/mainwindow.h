@@ -68,6 +68,7 @@ private:
     void connectInstrument(Attempt attempt);
     void failurePath(const QString& description);
     [[nodiscard]] std::optional<QString> sendCommand(const Command& command);
+    void Report_Click();
 
     void redrawGuides();
 

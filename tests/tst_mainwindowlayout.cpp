@@ -4,6 +4,7 @@
 #include "display/lamp.h"
 #include "display/lineobject.h"
 #include "display/scopesurface.h"
+#include "tests/testsupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -64,17 +65,22 @@ private slots:
     void defaultPutsBothGuidesBackToTheMiddle();
 
 private:
+    // An instrument that never answers: start-up opens the port, and the window stays as the
+    // operator sees it before any answer.
+    std::unique_ptr<test::Rig> m_rig;
     MainWindow* m_window = nullptr;
 };
 
 void TestMainWindowLayout::init()
 {
-    m_window = new MainWindow;
+    m_rig = std::make_unique<test::Rig>(3, true, VirtualInstrument::AckBehaviour::never());
+    m_window = m_rig->window.get();
 }
 
 void TestMainWindowLayout::cleanup()
 {
-    delete m_window;
+    QVERIFY(m_rig->messages.texts.isEmpty());
+    m_rig.reset();
     m_window = nullptr;
 }
 
@@ -348,7 +354,7 @@ void TestMainWindowLayout::startUpFillsTimebaseListAndLaysOutGeometry()
     QCOMPARE(combo->itemText(8), QStringLiteral("20ms"));
 
     const MainWindowState& s = m_window->state();
-    QCOMPARE(s.linkDown, kTrue);
+    QCOMPARE(s.linkDown, kFalse); // the port opened
     QCOMPARE(s.isRunning, kFalse);
     for (const SegmentArray* a : {&s.liveTrace, &s.upperGuide, &s.lowerGuide}) {
         QCOMPARE((*a)[60].X1, std::int16_t(2164));

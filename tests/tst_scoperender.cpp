@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "display/scopesurface.h"
+#include "tests/testsupport.h"
 
 #include <QImage>
 #include <QSlider>
@@ -52,7 +53,8 @@ private slots:
 
 void TestScopeRender::guidesAndGridLieAtTheirRows()
 {
-    MainWindow window;
+    test::Rig rig(4, true, VirtualInstrument::AckBehaviour::never());
+    MainWindow& window = *rig.window;
     window.formLoad();
     window.findChild<QSlider*>("sliderPos")->setValue(25); // 1204 twips: 80.3 pixels
     window.findChild<QSlider*>("sliderOff")->setValue(75); // 3611 twips: 240.7 pixels
@@ -85,7 +87,8 @@ void TestScopeRender::guidesAndGridLieAtTheirRows()
 
 void TestScopeRender::drawingSurvivesRepaints()
 {
-    MainWindow window;
+    test::Rig rig(4, true, VirtualInstrument::AckBehaviour::never());
+    MainWindow& window = *rig.window;
     window.formLoad();
     window.findChild<QSlider*>("sliderPos")->setValue(10);
     const QImage first = render(window.ui().pic);

@@ -1,14 +1,49 @@
-// Renders the main window offscreen, as it stands after start-up, and writes it as a PNG, so the
-// window can be looked at without a display.
+// Renders the main window offscreen and writes it as a PNG, so the window can be looked at
+// without a display. The window runs against the virtual instrument in a start-up directory of
+// its own: it connects, the guides are set to 25 and 75, and one frame is judged.
 //
 //   lumatrax-screenshot OUTPUT.png [DEVICE_PIXEL_RATIO]
 
 #include "app/mainwindow.h"
+#include "link/configfile.h"
+#include "tools/virtualinstrument.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
 #include <QPixmap>
+#include <QSlider>
+#include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdio>
+
+using namespace lumatrax;
+
+namespace {
+
+// Waits, with the event loop running, until done() holds or the time is up.
+template <typename Done> bool waitUntil(Done done, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
+
+// One piece: a damped ring inside guides at 25 and 75.
+VirtualInstrument::Frame piece()
+{
+    VirtualInstrument::Frame frame{};
+    for (int i = 0; i < SAMPLES_PER_FRAME; ++i)
+        frame[i] = std::uint8_t(128 + 60 * std::exp(-i / 90.0) * std::sin(i * 0.12));
+    return frame;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -21,19 +56,43 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
 
-    lumatrax::MainWindow frmMain;
-    frmMain.formLoad();
-    frmMain.show();
-    QApplication::processEvents();
-
-    const QPixmap shot = frmMain.grab();
-    if (!shot.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    QTemporaryDir startDirectory;
+    VirtualInstrument instrument;
+    if (!startDirectory.isValid() || !instrument.open() ||
+        !instrument.placeLink(startDirectory.path(), 1)) {
+        std::fprintf(stderr, "cannot start the virtual instrument: %s\n",
+                     qPrintable(instrument.errorString()));
         return 1;
     }
-    std::printf("%s: %dx%d pixels at device pixel ratio %.1f\n", argv[1], int(shot.width()),
-                int(shot.height()), shot.devicePixelRatio());
+    QFile config(configFilePath(startDirectory.path()));
+    if (!config.open(QIODevice::WriteOnly) || config.write(formatPortNumber(1)) < 0)
+        return 1;
+    config.close();
+    QDir::setCurrent(startDirectory.path());
+
+    MainWindow frmMain;
+    frmMain.setMessageBox([](QWidget*, const QString& title, const QString& text) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    });
+    frmMain.formLoad();
+    frmMain.show();
+    if (!waitUntil([&] { return frmMain.ui().Frame1->isEnabled(); }, 5000))
+        std::fprintf(stderr, "the virtual instrument was not detected\n");
+    // Guides at whole tens of percent lie under grid lines; these two lie between them.
+    frmMain.ui().sliderPos->setValue(25);
+    frmMain.ui().sliderOff->setValue(75);
+    instrument.sendFrame(piece());
+    waitUntil([&] { return frmMain.state().frameSeen > 0; }, 5000);
+    waitUntil([] { return false; }, 100); // let the capped repaints run
+
+    const QPixmap shot = frmMain.grab();
+    if (!shot.save(output, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
+        return 1;
+    }
+    std::printf("%s: %dx%d pixels at device pixel ratio %.1f\n", qPrintable(output),
+                int(shot.width()), int(shot.height()), shot.devicePixelRatio());
     return 0;
 }

@@ -1,0 +1,98 @@
+#pragma once
+
+// Helpers for tests that start the main window. Each test starts the program in a start-up
+// directory of its own, with its own Lumatrax.cfg and COMn entries, so no test reads a developer's
+// configuration or opens a real serial port, and each gets its own pseudo-terminal (Qt Serial
+// Port's lock files are named after the device, machine-wide). Message boxes are recorded
+// instead of shown, so no test waits on one.
+
+#include "app/mainwindow.h"
+#include "link/configfile.h"
+#include "tools/virtualinstrument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace lumatrax::test {
+
+class StartDirectory
+{
+public:
+    StartDirectory() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~StartDirectory() { QDir::setCurrent(m_previous); }
+    StartDirectory(const StartDirectory&) = delete;
+    StartDirectory& operator=(const StartDirectory&) = delete;
+
+    [[nodiscard]] QString path() const { return m_dir.path(); }
+    [[nodiscard]] QString configPath() const { return configFilePath(m_dir.path()); }
+
+    void writeConfig(const QByteArray& content) const
+    {
+        QFile file(configPath());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(content);
+    }
+
+    [[nodiscard]] QByteArray readConfig() const
+    {
+        QFile file(configPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // COMn names a device that does not exist: opening the port fails.
+    void placeMissingPort(int port) const
+    {
+        QFile::link(QStringLiteral("/nonexistent/lumatrax-test-device"),
+                    QDir(path()).filePath(QStringLiteral("COM%1").arg(port)));
+    }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+};
+
+struct MessageLog
+{
+    QStringList titles;
+    QStringList texts;
+
+    [[nodiscard]] MainWindow::MessageBox recorder()
+    {
+        return [this](QWidget*, const QString& title, const QString& text) {
+            titles << title;
+            texts << text;
+        };
+    }
+};
+
+// A main window, not yet started, in a start-up directory whose Lumatrax.cfg names `port`.
+// With an instrument, COMn leads to it; without one, COMn names a missing device.
+struct Rig
+{
+    StartDirectory dir;
+    VirtualInstrument instrument;
+    MessageLog messages;
+    std::unique_ptr<MainWindow> window;
+
+    explicit Rig(int port, bool withInstrument = true,
+                 VirtualInstrument::AckBehaviour ack = VirtualInstrument::AckBehaviour::immediate())
+    {
+        dir.writeConfig(QByteArray::number(port) + "\r\n");
+        if (withInstrument) {
+            instrument.setAckBehaviour(ack);
+            instrument.open();
+            instrument.placeLink(dir.path(), port);
+        } else {
+            dir.placeMissingPort(port);
+        }
+        window = std::make_unique<MainWindow>();
+        window->setMessageBox(messages.recorder());
+    }
+    ~Rig() { window.reset(); }
+};
+
+} // namespace lumatrax::test
