@@ -1,11 +1,11 @@
 #include "app/mainwindowui.h"
 
 #include "display/colours.h"
-#include "display/dialogfont.h"
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
 #include "display/scopesurface.h"
+#include "display/windowstyle.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,13 +19,7 @@ namespace lumatrax {
 
 namespace {
 
-// A group box's caption sits on its top border, and the border runs at half the caption's
-// height, so the children's twip positions measured from the box's top edge land as designed.
-constexpr const char* kWindowStyle =
-    "QLabel#Label3, QLabel#Label4 { font-weight: bold; }"
-    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-    " left: 6px; top: -1px; padding: 0px 2px; }";
+constexpr const char* kWindowStyle = "QLabel#Label3, QLabel#Label4 { font-weight: bold; }";
 
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width, int height)
@@ -96,7 +90,8 @@ QTimer* timer(QWidget* parent, const char* name)
 void MainWindowUi::setupUi(QWidget* frmMain)
 {
     frmMain->setObjectName(QStringLiteral("frmMain"));
-    frmMain->setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kWindowStyle));
+    frmMain->setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kGroupBoxStyle) +
+                           QLatin1String(kWindowStyle));
 
     // Created in the order of the layout table; the stacking (earlier lies above later) is
     // fixed at the end.

@@ -1,6 +1,6 @@
 #include "link/portdialog.h"
 
-#include "display/dialogfont.h"
+#include "display/windowstyle.h"
 #include "display/geometry.h"
 #include "link/comname.h"
 

@@ -1,7 +1,7 @@
 #include "report/reportform.h"
 
-#include "display/dialogfont.h"
 #include "display/geometry.h"
+#include "display/windowstyle.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -33,13 +33,8 @@ constexpr int kComboHeight = 315;
 // The narrowest the captions are ever set, as a font stretch in percent of normal width.
 constexpr int kMinimumCaptionStretch = 75;
 
-// The group box's border runs at half its caption's height, as on the main window, so the
-// children's positions measured from the box's top edge land as designed.
 constexpr const char* kFormStyle =
-    "QLabel#lblResult { font-weight: bold; text-decoration: underline; }"
-    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-    " left: 6px; top: -1px; padding: 0px 2px; }";
+    "QLabel#lblResult { font-weight: bold; text-decoration: underline; }";
 
 template <typename W>
 W* place(W* widget, const char* name, int left, int top, int width, int height)
@@ -99,7 +94,8 @@ ReportForm::ReportForm(QWidget* owner)
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("Report"));
     setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
-    setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kFormStyle));
+    setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kGroupBoxStyle) +
+                  QLatin1String(kFormStyle));
     setupUi();
     fitCaptions();
 
