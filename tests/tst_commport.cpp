@@ -1,0 +1,163 @@
+// The serial port component on a pseudo-terminal, with the virtual instrument at the far end.
+
+#include "link/commport.h"
+#include "tests/testsupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumatrax;
+using namespace std::chrono_literals;
+
+class TestCommPort : public QObject
+{
+    Q_OBJECT
+private slots:
+    void failuresDescribePortDeviceAndReason();
+    void thresholdZeroRaisesNothing();
+    void thresholdRaisesOnceEnoughBytesWait();
+    void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
+    void everyByteValuePassesBothWays();
+    void deviceLossClosesOnceAndTellsOnce();
+
+private:
+    struct Line
+    {
+        test::StartDirectory dir;
+        VirtualInstrument instrument;
+        CommPort port;
+        explicit Line(int number)
+        {
+            instrument.setAckBehaviour(VirtualInstrument::AckBehaviour::never());
+            instrument.open();
+            instrument.placeLink(dir.path(), number);
+            port.setStartDirectory(dir.path());
+            port.setCommPort(std::int16_t(number));
+        }
+    };
+};
+
+void TestCommPort::failuresDescribePortDeviceAndReason()
+{
+    test::StartDirectory dir;
+    CommPort port;
+    port.setStartDirectory(dir.path());
+    dir.placeMissingPort(9);
+    port.setCommPort(9);
+    const auto error = port.open();
+    QVERIFY(error);
+    QCOMPARE(*error, QStringLiteral("COM9 (%1/COM9): No such file or directory").arg(dir.path()));
+    QVERIFY(!port.portOpen());
+
+    // Writing to a closed port fails with a description; reading gives nothing.
+    const auto writeError = port.output(toBytes(CMD_HELLO));
+    QVERIFY(writeError && writeError->startsWith("COM9 ("));
+    QVERIFY(port.input().isEmpty());
+
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QCOMPARE(line.port.devicePath(), line.instrument.devicePath());
+    const auto again = line.port.open();
+    QVERIFY(again && again->startsWith("COM4 (" + line.instrument.devicePath() + "): "));
+    QVERIFY(line.port.portOpen());
+}
+
+void TestCommPort::thresholdZeroRaisesNothing()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QSignalSpy events(&line.port, &CommPort::comm);
+    QVERIFY(line.instrument.sendRaw(QByteArray(600, 'x')));
+    QTest::qWait(200);
+    QCOMPARE(events.count(), 0);
+    QCOMPARE(line.port.input().size(), 600);
+}
+
+void TestCommPort::thresholdRaisesOnceEnoughBytesWait()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(100);
+    QByteArray got;
+    int events = 0;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        QCOMPARE(line.port.commEvent(), CommPort::comEvReceive);
+        ++events;
+        got = line.port.input();
+    });
+    QVERIFY(line.instrument.sendRaw(QByteArray(60, 'a')));
+    QTest::qWait(150);
+    QCOMPARE(events, 0);
+    QVERIFY(line.instrument.sendRaw(QByteArray(60, 'b')));
+    QTRY_COMPARE_WITH_TIMEOUT(events, 1, 3000);
+    QCOMPARE(got, QByteArray(60, 'a') + QByteArray(60, 'b'));
+
+    // Bytes already waiting when the threshold is armed raise the event too.
+    line.port.setRThreshold(0);
+    QVERIFY(line.instrument.sendRaw(QByteArray(150, 'c')));
+    QTest::qWait(150);
+    line.port.setRThreshold(100);
+    QTRY_COMPARE_WITH_TIMEOUT(events, 2, 3000);
+    QCOMPARE(got, QByteArray(150, 'c'));
+}
+
+void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QByteArray sent;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray burst(1000, char('p' + i));
+        sent += burst;
+        QVERIFY(line.instrument.sendRaw(burst));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(line.instrument.bytesSent(), std::uint64_t(3000), 3000);
+    QTest::qWait(100); // let Qt fill its 1024-byte buffer and stop reading
+    QByteArray got = line.port.input();
+    QCOMPARE(got.size(), 3000);
+    QCOMPARE(got, sent);
+}
+
+void TestCommPort::everyByteValuePassesBothWays()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    for (int i = 0; i < 256; i += 4)
+        QCOMPARE(line.port.output(all.mid(i, 4)), std::nullopt);
+    QVERIFY(line.instrument.waitForReceived(256, 3s));
+    QCOMPARE(line.instrument.received(), all);
+    QVERIFY(line.instrument.sendRaw(all));
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += line.port.input(), got.size() >= 256), 3000);
+    QCOMPARE(got, all);
+}
+
+void TestCommPort::deviceLossClosesOnceAndTellsOnce()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(210);
+    connect(&line.port, &CommPort::comm, this, [&line] { (void)line.port.input(); });
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    line.instrument.startStreaming();
+    QTest::qWait(100);
+    line.instrument.pullPlug();
+    QVERIFY(lost.wait(3000));
+    QTest::qWait(300);
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(!line.port.portOpen());
+    QVERIFY(lost.at(0).at(0).toString().startsWith("COM4 ("));
+    QVERIFY(line.port.output(toBytes(CMD_HELLO))); // an error, not a crash
+
+    // A new open after the device is back works, and a second loss is told again.
+    QVERIFY(line.instrument.replug());
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.instrument.pullPlug();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 3000);
+}
+
+QTEST_MAIN(TestCommPort)
+#include "tst_commport.moc"
