@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
 
@@ -36,6 +37,9 @@ namespace lumatrax {
 // The client area: 9990 x 6540 twips.
 inline constexpr int kClientWidthTwips = 9990;
 inline constexpr int kClientHeightTwips = 6540;
+
+// Where Zero puts the trigger-level slider: its centre, level code 500.
+inline constexpr int kTriggerLevelZero = 25;
 
 namespace {
 
@@ -92,6 +96,13 @@ MainWindow::MainWindow(QWidget* parent)
         if (!m_timebaseTextCommit)
             cmbHorizontal_Click();
     });
+    connect(m_ui.optRising, &QRadioButton::clicked, this, &MainWindow::optRising_Click);
+    connect(m_ui.optFalling, &QRadioButton::clicked, this, &MainWindow::optFalling_Click);
+    connect(m_ui.SliderTriggerLevel, &QSlider::valueChanged, this,
+            &MainWindow::SliderTriggerLevel_Change);
+    connect(m_ui.cmdZero, &QPushButton::clicked, this, &MainWindow::cmdZero_Click);
+    connect(m_ui.cmdRun, &QPushButton::clicked, this, &MainWindow::cmdRun_Click);
+    connect(m_ui.tmrScan, &QTimer::timeout, this, &MainWindow::tmrScan_Timer);
     connect(m_ui.sliderPos, &QSlider::valueChanged, this, &MainWindow::sliderPos_Change);
     connect(m_ui.sliderOff, &QSlider::valueChanged, this, &MainWindow::sliderOff_Change);
     connect(m_ui.cmdDef, &QPushButton::clicked, this, &MainWindow::cmdDef_Click);
@@ -237,6 +248,60 @@ void MainWindow::cmbHorizontal_Click()
     if (index < 0 || index >= int(kTimebaseEntries.size()))
         return;
     sendSetting(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(index)));
+}
+
+void MainWindow::optRising_Click()
+{
+    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 0));
+}
+
+void MainWindow::optFalling_Click()
+{
+    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 1));
+}
+
+void MainWindow::SliderTriggerLevel_Change()
+{
+    // The slider reports only real changes, so dragging its thumb sends one command per step.
+    const int v = m_ui.SliderTriggerLevel->value();
+    const std::optional<TrigLevelBytes> level = trigLevelBytes(v);
+    if (!level)
+        return; // only outside the slider's range of 0..50
+    m_state.trigLevelHigh = level->high;
+    m_state.trigLevelLow = level->low;
+    sendSetting(command(Opcode::CMD_TRIG_LEVEL, 0, level->high, level->low));
+
+    const float y = triggerMarkerY(m_ui.pic->heightTwips(), m_ui.pic->topTwips(), v);
+    m_ui.Trigger->setY(y, y);
+}
+
+void MainWindow::cmdZero_Click()
+{
+    // The slider's own change handling sends and moves the marker, if the value changes at all.
+    m_ui.SliderTriggerLevel->setValue(kTriggerLevelZero);
+}
+
+void MainWindow::cmdRun_Click()
+{
+    // The lamp shows the new state before the command goes out.
+    if (!m_state.isRunning) {
+        m_state.isRunning = kTrue;
+        m_ui.shpStatus->setColour(QColor::fromRgb(kGreen));
+        sendSetting(command(Opcode::CMD_RUN, 0, 0, 1));
+    } else {
+        m_state.isRunning = kFalse;
+        m_ui.shpStatus->setColour(QColor::fromRgb(kRed));
+        sendSetting(command(Opcode::CMD_RUN, 0, 0, 0));
+    }
+}
+
+void MainWindow::tmrScan_Timer()
+{
+    // The frame handler counts frames and turns the lamp green; the first tick that finds none
+    // since the previous tick turns it black, one to two intervals after the last frame.
+    if (m_state.frameSeen == 0)
+        m_ui.shpTr->setColour(QColor::fromRgb(kBlack));
+    m_state.frameSeen = 0;
 }
 
 void MainWindow::sliderPos_Change()

@@ -54,6 +54,12 @@ protected:
 
 private:
     void cmbHorizontal_Click();
+    void optRising_Click();
+    void optFalling_Click();
+    void SliderTriggerLevel_Change();
+    void cmdZero_Click();
+    void cmdRun_Click();
+    void tmrScan_Timer();
     void sliderPos_Change();
     void sliderOff_Change();
     void cmdDef_Click();

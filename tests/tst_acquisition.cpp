@@ -99,6 +99,17 @@ private slots:
     void timebaseArrowKeysSendEachEntryReached();
     void typingIntoTheTimebaseSendsNothing_data();
     void typingIntoTheTimebaseSendsNothing();
+    void everyEdgeClickIsSent_data();
+    void everyEdgeClickIsSent();
+    void triggerLevelSendsItsCodeAndMovesTheMarker_data();
+    void triggerLevelSendsItsCodeAndMovesTheMarker();
+    void draggingTheLevelSendsOneCommandPerReportedChange();
+    void zeroCentresTheLevelOnce();
+    void runStopTogglesTheLampAndSendsStartThenStop();
+    void activityLampFollowsTheFrames();
+    void activityLampTurnsBlackASecondAfterStartWithoutInstrument();
+    void writeFailureTakesTheDeviceLossPathOnce_data();
+    void writeFailureTakesTheDeviceLossPathOnce();
 
 private:
     // Starts the window against a fresh instrument and shows it.
@@ -259,6 +270,209 @@ void TestAcquisition::typingIntoTheTimebaseSendsNothing()
     w.close();
     QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), (QStringList{"131,0,0,3", kStop}),
                               kTimeoutMs);
+}
+
+void TestAcquisition::everyEdgeClickIsSent_data()
+{
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("Falling") << QStringList{"optFalling"} << QStringList{"130,0,0,1"};
+    QTest::newRow("Rising, already selected")
+        << QStringList{"optRising"} << QStringList{"130,0,0,0"};
+    QTest::newRow("Falling twice")
+        << QStringList{"optFalling", "optFalling"} << QStringList{"130,0,0,1", "130,0,0,1"};
+    QTest::newRow("Falling, Rising, Rising") << QStringList{"optFalling", "optRising", "optRising"}
+                                             << QStringList{"130,0,0,1", "130,0,0,0", "130,0,0,0"};
+}
+
+void TestAcquisition::everyEdgeClickIsSent()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, sent);
+    MainWindow& w = start();
+    QVERIFY(detected());
+    for (const QString& name : clicks)
+        QTest::mouseClick(w.findChild<QRadioButton*>(name), Qt::LeftButton);
+    QVERIFY(w.findChild<QRadioButton*>(clicks.last())->isChecked());
+    w.close();
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), sent + QStringList{kStop}, kTimeoutMs);
+}
+
+void TestAcquisition::triggerLevelSendsItsCodeAndMovesTheMarker_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("high");
+    QTest::addColumn<int>("low");
+    QTest::addColumn<float>("markerY"); // T + H v / 50 with T = 240, H = 4815 twips
+    QTest::newRow("0, top") << 0 << 3 << 232 << 240.0f;
+    QTest::newRow("1") << 1 << 3 << 212 << 336.3f;
+    QTest::newRow("24") << 24 << 2 << 8 << 2551.2f;
+    QTest::newRow("25, centre") << 25 << 1 << 244 << 2647.5f;
+    QTest::newRow("26") << 26 << 1 << 224 << 2743.8f;
+    QTest::newRow("49") << 49 << 0 << 20 << 4958.7f;
+    QTest::newRow("50, bottom") << 50 << 0 << 0 << 5055.0f;
+}
+
+void TestAcquisition::triggerLevelSendsItsCodeAndMovesTheMarker()
+{
+    QFETCH(int, value);
+    QFETCH(int, high);
+    QFETCH(int, low);
+    QFETCH(float, markerY);
+    MainWindow& w = start();
+    QVERIFY(detected());
+    auto* level = widget<QSlider>("SliderTriggerLevel");
+    QStringList sent;
+    if (value == level->value()) { // the slider starts there: move away first
+        level->setValue(40);
+        sent << "129,0,0,200";
+    }
+    level->setValue(value);
+    sent << QStringLiteral("129,0,%1,%2").arg(high).arg(low);
+
+    QCOMPARE(int(w.state().trigLevelHigh), high);
+    QCOMPARE(int(w.state().trigLevelLow), low);
+    QCOMPARE(w.ui().Trigger->ends(), (LineEnds{7440.0f, markerY, 7560.0f, markerY}));
+    w.close();
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), sent + QStringList{kStop}, kTimeoutMs);
+}
+
+void TestAcquisition::draggingTheLevelSendsOneCommandPerReportedChange()
+{
+    MainWindow& w = start();
+    QVERIFY(detected());
+    auto* level = widget<QSlider>("SliderTriggerLevel");
+    QSignalSpy changes(level, &QSlider::valueChanged);
+    const QPoint thumb = sliderPart(level, QStyle::SC_SliderHandle).center();
+    QTest::mousePress(level, Qt::LeftButton, {}, thumb);
+    for (int dy = 1; dy <= 40; ++dy) // a pixel at a time: several moves per step of the slider
+        QTest::mouseMove(level, thumb + QPoint(0, dy));
+    QTest::mouseRelease(level, Qt::LeftButton, {}, thumb + QPoint(0, 40));
+    QVERIFY(changes.count() > 1);
+    QCOMPARE(level->value(), changes.last().at(0).toInt());
+
+    level->setValue(50);
+    QTest::keyClick(level, Qt::Key_End); // already at the bottom: no change, nothing sent
+
+    QStringList sent;
+    for (const QList<QVariant>& change : changes) {
+        const auto bytes = trigLevelBytes(change.at(0).toInt());
+        sent << QStringLiteral("129,0,%1,%2").arg(bytes->high).arg(bytes->low);
+    }
+    w.close();
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), sent + QStringList{kStop}, kTimeoutMs);
+}
+
+void TestAcquisition::zeroCentresTheLevelOnce()
+{
+    MainWindow& w = start();
+    QVERIFY(detected());
+    auto* level = widget<QSlider>("SliderTriggerLevel");
+    level->setValue(40);
+    QCOMPARE(w.ui().Trigger->ends().y1, 4092.0f);
+    QTest::mouseClick(widget<QPushButton>("cmdZero"), Qt::LeftButton);
+    QCOMPARE(level->value(), 25);
+    QCOMPARE(w.ui().Trigger->ends(), (LineEnds{7440.0f, 2647.5f, 7560.0f, 2647.5f}));
+    QCOMPARE(int(w.state().trigLevelHigh), 1);
+    QCOMPARE(int(w.state().trigLevelLow), 244);
+    QTest::mouseClick(widget<QPushButton>("cmdZero"), Qt::LeftButton);
+    w.close();
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument),
+                              (QStringList{"129,0,0,200", "129,0,1,244", kStop}), kTimeoutMs);
+}
+
+void TestAcquisition::runStopTogglesTheLampAndSendsStartThenStop()
+{
+    MainWindow& w = start();
+    QVERIFY(detected());
+    auto* run = widget<QPushButton>("cmdRun");
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(w.state().isRunning, kTrue);
+    QCOMPARE(w.ui().shpStatus->colour(), kGreenLamp);
+    // First after the greeting: start-up's choice of 40µs and the detection sent no setting.
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), QStringList{"128,0,0,1"}, kTimeoutMs);
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(w.state().isRunning, kFalse);
+    QCOMPARE(w.ui().shpStatus->colour(), QColor(255, 0, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), (QStringList{"128,0,0,1", kStop}),
+                              kTimeoutMs);
+}
+
+void TestAcquisition::activityLampFollowsTheFrames()
+{
+    MainWindow& w = start();
+    QVERIFY(detected());
+    Lamp* lamp = w.ui().shpTr;
+    QSignalSpy ticks(w.ui().tmrScan, &QTimer::timeout);
+    m_rig->instrument.setFrameInterval(100ms);
+    m_rig->instrument.startStreaming();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->colour(), kGreenLamp, kTimeoutMs);
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(ticks.wait(2000));
+        QCOMPARE(lamp->colour(), kGreenLamp);
+        QCOMPARE(w.state().frameSeen, std::int16_t(0)); // the tick clears the count
+    }
+    m_rig->instrument.stopStreaming();
+    QElapsedTimer sinceLastFrame;
+    sinceLastFrame.start();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->colour(), kBlackLamp, 2500);
+    QVERIFY2(sinceLastFrame.elapsed() < 2500,
+             qPrintable(QString::number(sinceLastFrame.elapsed())));
+}
+
+void TestAcquisition::activityLampTurnsBlackASecondAfterStartWithoutInstrument()
+{
+    QElapsedTimer sinceCreation;
+    sinceCreation.start();
+    m_rig = std::make_unique<test::Rig>(3, false);
+    MainWindow& w = *m_rig->window;
+    QSignalSpy ticks(w.ui().tmrScan, &QTimer::timeout);
+    w.formLoad();
+    w.show();
+    QCOMPARE(w.ui().shpTr->colour(), QColor(128, 128, 128));
+    QVERIFY(ticks.wait(3000));
+    QCOMPARE(w.ui().shpTr->colour(), kBlackLamp);
+    QVERIFY2(sinceCreation.elapsed() >= 900, qPrintable(QString::number(sinceCreation.elapsed())));
+    QVERIFY(ticks.wait(3000));
+    QCOMPARE(w.ui().shpTr->colour(), kBlackLamp); // never grey again
+}
+
+void TestAcquisition::writeFailureTakesTheDeviceLossPathOnce_data()
+{
+    QTest::addColumn<QString>("control");
+    for (const char* name :
+         {"cmdRun", "optFalling", "optRising", "SliderTriggerLevel", "cmdZero", "cmbHorizontal"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestAcquisition::writeFailureTakesTheDeviceLossPathOnce()
+{
+    QFETCH(QString, control);
+    MainWindow& w = start();
+    QVERIFY(detected());
+    widget<QSlider>("SliderTriggerLevel")->setValue(40); // so that Zero has something to send
+    const auto operate = [&] {
+        if (auto* button = w.findChild<QAbstractButton*>(control))
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            QTest::keyClick(w.findChild<QWidget*>(control), Qt::Key_Down);
+    };
+
+    // The adapter is pulled; the next write is the first to meet it.
+    m_rig->instrument.pullPlug();
+    operate();
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->messages.texts.size(), 1, kTimeoutMs);
+    QCOMPARE(m_rig->messages.titles.first(), QStringLiteral("Communication Error!"));
+    QCOMPARE(w.state().linkDown, kTrue);
+    QVERIFY(!w.cm().portOpen());
+    QVERIFY(w.ui().Frame3->isVisible());
+    QCOMPARE(w.ui().lblMsg->text(), QStringLiteral("COM3 ... Device not found!"));
+
+    operate();
+    operate();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_rig->messages.texts.size(), 1);
+    QVERIFY(w.isVisible());
 }
 
 QTEST_MAIN(TestAcquisition)
