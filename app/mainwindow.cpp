@@ -15,14 +15,18 @@
 #include "link/protocol.h"
 #include "report/reportform.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
 
@@ -33,6 +37,40 @@ namespace lumatrax {
 // The client area: 9990 x 6540 twips.
 inline constexpr int kClientWidthTwips = 9990;
 inline constexpr int kClientHeightTwips = 6540;
+
+// Where Zero puts the trigger-level slider: its centre, level code 500.
+inline constexpr int kTriggerLevelZero = 25;
+
+namespace {
+
+// Events on which an editable combo takes its typed text as a choice: Enter, and the field
+// losing the focus (also to the combo's own list). If the text names an entry, Qt selects that
+// entry and reports it as activated, exactly as if it had been chosen from the list.
+bool commitsTypedText(const QEvent& event)
+{
+    if (event.type() == QEvent::FocusOut)
+        return true;
+    if (event.type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<const QKeyEvent&>(event).key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+bool isOperatorInput(const QEvent& event)
+{
+    switch (event.type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -47,8 +85,24 @@ MainWindow::MainWindow(QWidget* parent)
 
     connect(m_ui.cmdClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_ui.Report, &QPushButton::clicked, this, &MainWindow::Report_Click);
-    connect(m_ui.cmbHorizontal, &QComboBox::currentIndexChanged, this,
-            &MainWindow::cmbHorizontal_Click);
+    // A timebase is chosen from the list (mouse, arrow keys, wheel), also when the entry chosen
+    // is the current one. Typing sends nothing, not even when the typed text names an entry.
+    for (QObject* part : {static_cast<QObject*>(m_ui.cmbHorizontal),
+                          static_cast<QObject*>(m_ui.cmbHorizontal->lineEdit()),
+                          static_cast<QObject*>(m_ui.cmbHorizontal->view()),
+                          static_cast<QObject*>(m_ui.cmbHorizontal->view()->viewport())})
+        part->installEventFilter(this);
+    connect(m_ui.cmbHorizontal, &QComboBox::activated, this, [this] {
+        if (!m_timebaseTextCommit)
+            cmbHorizontal_Click();
+    });
+    connect(m_ui.optRising, &QRadioButton::clicked, this, &MainWindow::optRising_Click);
+    connect(m_ui.optFalling, &QRadioButton::clicked, this, &MainWindow::optFalling_Click);
+    connect(m_ui.SliderTriggerLevel, &QSlider::valueChanged, this,
+            &MainWindow::SliderTriggerLevel_Change);
+    connect(m_ui.cmdZero, &QPushButton::clicked, this, &MainWindow::cmdZero_Click);
+    connect(m_ui.cmdRun, &QPushButton::clicked, this, &MainWindow::cmdRun_Click);
+    connect(m_ui.tmrScan, &QTimer::timeout, this, &MainWindow::tmrScan_Timer);
     connect(m_ui.sliderPos, &QSlider::valueChanged, this, &MainWindow::sliderPos_Change);
     connect(m_ui.sliderOff, &QSlider::valueChanged, this, &MainWindow::sliderOff_Change);
     connect(m_ui.cmdDef, &QPushButton::clicked, this, &MainWindow::cmdDef_Click);
@@ -77,7 +131,7 @@ void MainWindow::formLoad()
     // 2. Timebase list; selecting the first entry sends nothing while the link is down.
     for (std::string_view entry : kTimebaseEntries)
         m_ui.cmbHorizontal->addItem(QString::fromUtf8(entry.data(), qsizetype(entry.size())));
-    m_ui.cmbHorizontal->setCurrentIndex(0);
+    selectTimebase(0);
 
     // 3. Grid: nine lines each way dividing the screen into 10 x 10 squares.
     const float w = m_ui.pic->widthTwips();
@@ -155,6 +209,14 @@ std::optional<QString> MainWindow::sendCommand(const Command& command)
     return m_cm->output(toBytes(command));
 }
 
+void MainWindow::sendSetting(const Command& command)
+{
+    // The operator's settings are not answered on failure. A write that fails on an open port
+    // (the adapter pulled) makes the port close itself and report linkLost once, which takes the
+    // failure path; a write to a port already closed goes nowhere.
+    (void)sendCommand(command);
+}
+
 void MainWindow::cmdRetry_Click()
 {
     connectInstrument(Attempt::Retry);
@@ -171,10 +233,75 @@ void MainWindow::cmdPort_Click()
                      QStringLiteral("The port could not be saved.\n\n%1").arg(*error));
 }
 
+void MainWindow::selectTimebase(int index)
+{
+    m_ui.cmbHorizontal->setCurrentIndex(index);
+    cmbHorizontal_Click();
+}
+
 void MainWindow::cmbHorizontal_Click()
 {
+    // Sent as soon as the port is open, whether or not the instrument has answered.
     if (m_state.linkDown)
         return;
+    const int index = m_ui.cmbHorizontal->currentIndex();
+    if (index < 0 || index >= int(kTimebaseEntries.size()))
+        return;
+    sendSetting(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(index)));
+}
+
+void MainWindow::optRising_Click()
+{
+    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 0));
+}
+
+void MainWindow::optFalling_Click()
+{
+    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 1));
+}
+
+void MainWindow::SliderTriggerLevel_Change()
+{
+    // The slider reports only real changes, so dragging its thumb sends one command per step.
+    const int v = m_ui.SliderTriggerLevel->value();
+    const std::optional<TrigLevelBytes> level = trigLevelBytes(v);
+    if (!level)
+        return; // only outside the slider's range of 0..50
+    m_state.trigLevelHigh = level->high;
+    m_state.trigLevelLow = level->low;
+    sendSetting(command(Opcode::CMD_TRIG_LEVEL, 0, level->high, level->low));
+
+    const float y = triggerMarkerY(m_ui.pic->heightTwips(), m_ui.pic->topTwips(), v);
+    m_ui.Trigger->setY(y, y);
+}
+
+void MainWindow::cmdZero_Click()
+{
+    // The slider's own change handling sends and moves the marker, if the value changes at all.
+    m_ui.SliderTriggerLevel->setValue(kTriggerLevelZero);
+}
+
+void MainWindow::cmdRun_Click()
+{
+    // The lamp shows the new state before the command goes out.
+    if (!m_state.isRunning) {
+        m_state.isRunning = kTrue;
+        m_ui.shpStatus->setColour(QColor::fromRgb(kGreen));
+        sendSetting(command(Opcode::CMD_RUN, 0, 0, 1));
+    } else {
+        m_state.isRunning = kFalse;
+        m_ui.shpStatus->setColour(QColor::fromRgb(kRed));
+        sendSetting(command(Opcode::CMD_RUN, 0, 0, 0));
+    }
+}
+
+void MainWindow::tmrScan_Timer()
+{
+    // The frame handler counts frames and turns the lamp green; the first tick that finds none
+    // since the previous tick turns it black, one to two intervals after the last frame.
+    if (m_state.frameSeen == 0)
+        m_ui.shpTr->setColour(QColor::fromRgb(kBlack));
+    m_state.frameSeen = 0;
 }
 
 void MainWindow::sliderPos_Change()
@@ -266,6 +393,25 @@ void MainWindow::paintEvent(QPaintEvent*)
     // The trigger marker lies on the window itself, beneath every child widget.
     QPainter painter(this);
     m_ui.Trigger->paint(painter);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Tells the timebase combo's own activations apart: one that follows a commit of typed text
+    // is typing; one that follows any other input (a click in the list, an arrow key, the wheel)
+    // is a choice. The filter on the list was installed after the popup's own, so it sees a
+    // click or key in the list before the popup turns it into a selection.
+    QComboBox* combo = m_ui.cmbHorizontal;
+    if (watched == combo || watched == combo->lineEdit()) {
+        if (commitsTypedText(*event))
+            m_timebaseTextCommit = true;
+        else if (isOperatorInput(*event))
+            m_timebaseTextCommit = false;
+    } else if (watched == combo->view() || watched == combo->view()->viewport()) {
+        if (isOperatorInput(*event))
+            m_timebaseTextCommit = false;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

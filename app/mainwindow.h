@@ -50,9 +50,16 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void cmbHorizontal_Click();
+    void optRising_Click();
+    void optFalling_Click();
+    void SliderTriggerLevel_Change();
+    void cmdZero_Click();
+    void cmdRun_Click();
+    void tmrScan_Timer();
     void sliderPos_Change();
     void sliderOff_Change();
     void cmdDef_Click();
@@ -68,6 +75,9 @@ private:
     void connectInstrument(Attempt attempt);
     void failurePath(const QString& description);
     [[nodiscard]] std::optional<QString> sendCommand(const Command& command);
+    void sendSetting(const Command& command);
+    // The program's own choice of a timebase entry: handled as a selection from the list.
+    void selectTimebase(int index);
     void Report_Click();
 
     void redrawGuides();
@@ -80,6 +90,10 @@ private:
     QString m_appDir;
     MessageBox m_messageBox;
     PortChooser m_portChooser;
+    // True from a commit of the timebase combo's typed text (Enter, or the field losing the
+    // focus) until the next other input to the combo or its list. Qt answers such a commit by
+    // selecting the entry the text names and reporting it as activated; that is not a choice.
+    bool m_timebaseTextCommit = false;
 };
 
 } // namespace lumatrax
