@@ -26,7 +26,7 @@ struct MainWindowState
     SampleArray sampleValues{};
     QByteArray rxBuffer; // the most recent read from the port; every read replaces it
 
-    Flag16 linkDown = kFalse; // no port believed open
+    Flag16 linkDown = kTrue; // no port believed open (none is, until start-up opens one)
     Flag16 isRunning = kFalse;
     std::int16_t frameSeen = 0; // frames since the activity lamp's last tick
     Flag16 aboveUpper = kFalse;
