@@ -71,8 +71,8 @@ Stats timeDecodeMapJudge()
 {
     SegmentArray trace{}, upper{}, lower{};
     layoutSegmentX(trace, 7215);
-    setHorizontal(upper, 1204);
-    setHorizontal(lower, 3611);
+    setHorizontal(upper, 963); // guides at 20 and 80: the test frames lie between them
+    setHorizontal(lower, 3852);
     const SampleHeights heights(4815);
     SampleArray samples{};
     std::vector<QByteArray> frames;
