@@ -31,6 +31,8 @@ constexpr qint64 kResidentGrowthLimitKiB = 8 << 10;
 // The detection check waits 1000 ms after each Retry in the program. The instrument answers at
 // once, so a shorter wait changes nothing of the check and lets fifty cycles take seconds.
 constexpr auto kDetectionWait = 200ms;
+constexpr auto kIdleWindow = 1000ms;
+constexpr auto kIdleCpuLimit = 100ms;
 
 VirtualInstrument::Frame frameOf(std::uint8_t value)
 {
@@ -103,6 +105,11 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
         QVERIFY(!window.cm().portOpen());
         QVERIFY(!window.ui().Frame3->isHidden());
         QCOMPARE(window.ui().lblMsg->text(), portName + QStringLiteral(" ... Device not found!"));
+        if (cycle == kWarmUpCycles) {
+            // Waiting for the operator with the device gone costs next to nothing.
+            const auto cpu = test::cpuTimeOver(kIdleWindow);
+            QVERIFY2(cpu < kIdleCpuLimit, qPrintable(QString::number(cpu.count())));
+        }
 
         QVERIFY2(instrument.replug(), qPrintable(instrument.errorString()));
         window.ui().cmdRetry->click();
