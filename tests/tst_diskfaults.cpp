@@ -147,19 +147,14 @@ private slots:
     void reportFormShowsTheFaultNamingTheFile();
 };
 
-// Each test makes its fault, has something written into the directory, and checks what the
-// operator would be told and what is left on disk.
-#define LUMATRAX_MAKE_FAULT(directory, fault, fileName, earlier)                                   \
-    if ((fault) == Fault::Unwritable)                                                              \
-        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT();                                                     \
-    FaultyDirectory directory((fault), (fileName), (earlier));                                     \
-    if (directory.unusable())                                                                      \
-    QSKIP(qPrintable(*directory.unusable()))
-
 void TestDiskFaults::configWriterReportsTheFaultAndKeepsTheEarlierFile()
 {
     QFETCH(Fault, fault);
-    LUMATRAX_MAKE_FAULT(dir, fault, QString::fromLatin1(CONFIG_FILE_NAME), kEarlierConfig);
+    if (fault == Fault::Unwritable)
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
+    FaultyDirectory dir(fault, QString::fromLatin1(CONFIG_FILE_NAME), kEarlierConfig);
+    if (dir.unusable())
+        QSKIP(qPrintable(*dir.unusable()));
     const QStringList before = dir.entries();
     QVERIFY(dir.strike());
 
@@ -176,7 +171,11 @@ void TestDiskFaults::configWriterReportsTheFaultAndKeepsTheEarlierFile()
 void TestDiskFaults::reportWriterReportsTheFaultAndKeepsTheEarlierFile()
 {
     QFETCH(Fault, fault);
-    LUMATRAX_MAKE_FAULT(dir, fault, QStringLiteral("report.txt"), kEarlierReport);
+    if (fault == Fault::Unwritable)
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
+    FaultyDirectory dir(fault, QStringLiteral("report.txt"), kEarlierReport);
+    if (dir.unusable())
+        QSKIP(qPrintable(*dir.unusable()));
     const QStringList before = dir.entries();
     QVERIFY(dir.strike());
 
@@ -196,7 +195,11 @@ void TestDiskFaults::reportWriterReportsTheFaultAndKeepsTheEarlierFile()
 void TestDiskFaults::portButtonShowsTheFaultNamingTheFile()
 {
     QFETCH(Fault, fault);
-    LUMATRAX_MAKE_FAULT(dir, fault, QString::fromLatin1(CONFIG_FILE_NAME), kEarlierConfig);
+    if (fault == Fault::Unwritable)
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
+    FaultyDirectory dir(fault, QString::fromLatin1(CONFIG_FILE_NAME), kEarlierConfig);
+    if (dir.unusable())
+        QSKIP(qPrintable(*dir.unusable()));
     // The program starts in the directory; COM1 and COM7 there name no device, so the
     // connection fails and the Port button is offered.
     const QString previous = QDir::currentPath();
@@ -233,7 +236,11 @@ void TestDiskFaults::portButtonShowsTheFaultNamingTheFile()
 void TestDiskFaults::reportFormShowsTheFaultNamingTheFile()
 {
     QFETCH(Fault, fault);
-    LUMATRAX_MAKE_FAULT(dir, fault, QStringLiteral("report.txt"), kEarlierReport);
+    if (fault == Fault::Unwritable)
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
+    FaultyDirectory dir(fault, QStringLiteral("report.txt"), kEarlierReport);
+    if (dir.unusable())
+        QSKIP(qPrintable(*dir.unusable()));
     const QStringList before = dir.entries();
     QVERIFY(dir.strike());
 
