@@ -130,7 +130,8 @@ void TestHostileStreams::randomBytesAtTheLineRateKeepTheProgramSteady()
     QVERIFY(sendAndDrain(stream(3)));
 
     QVERIFY2(lamps.firstMismatch().isEmpty(), qPrintable(lamps.firstMismatch()));
-    QVERIFY(lamps.frames() - framesBefore > 3 * kBytesPerSecond / 1024);
+    // Frames were judged all along: at least one every 100 ms, however busy the machine.
+    QVERIFY(lamps.frames() - framesBefore >= 30);
     QVERIFY(lamps.accepted() > 0 || lamps.rejected() > 0);
     const qint64 heapGrowth = test::heapInUse() - heapBefore;
     QVERIFY2(heapGrowth < kHeapGrowthLimit, qPrintable(QString::number(heapGrowth)));
@@ -167,7 +168,8 @@ void TestHostileStreams::burstsFarLargerThanTheReceiveBufferAreDrained()
     const auto cpu = test::cpuTimeOver(kIdleWindow);
     QVERIFY2(cpu < kIdleCpuLimit, qPrintable(QString::number(cpu.count())));
 
-    // Still judging: a frame that lies inside the band lights ACCEPT once it is read alone.
+    // Still judging: one more frame, behind what was left below the threshold, is read and
+    // judged.
     const int before = lamps.frames();
     QVERIFY(sendAndDrain({frameOf(128)}));
     QTRY_VERIFY_WITH_TIMEOUT(lamps.frames() > before, kTimeoutMs);
