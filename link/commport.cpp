@@ -40,6 +40,13 @@ QString CommPort::describe(const QString& reason) const
     return QStringLiteral("%1 (%2): %3").arg(comName(m_number), m_devicePath, reason);
 }
 
+QString CommPort::lossDescription() const
+{
+    // The system's own reason for a vanished device is often an odd one ("Inappropriate ioctl
+    // for device"); say first what happened.
+    return describe(tr("The connection to the device was lost (%1)").arg(m_lossReason));
+}
+
 std::optional<QString> CommPort::open()
 {
     const QString entry = comDevicePath(m_number, m_startDirectory);
@@ -78,7 +85,7 @@ std::optional<QString> CommPort::output(const QByteArray& bytes)
     // Hand the bytes to the system now, so a failing device is reported to the sender.
     m_port.flush();
     if (m_lost)
-        return describe(m_lossReason);
+        return lossDescription();
     return std::nullopt;
 }
 
@@ -155,7 +162,7 @@ void CommPort::closeAfterLoss()
 {
     if (m_port.isOpen())
         m_port.close();
-    emit linkLost(describe(m_lossReason));
+    emit linkLost(lossDescription());
 }
 
 } // namespace lumatrax

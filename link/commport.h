@@ -68,7 +68,9 @@ public:
 signals:
     // The communications event; read commEvent() for its kind.
     void comm();
-    // The device went away while the port was open; the port is closed already.
+    // The device went away while the port was open; the port is closed already. The
+    // description names the port and the device, says that the connection was lost and gives the
+    // system's reason.
     void linkLost(const QString& description);
 
 private:
@@ -77,6 +79,7 @@ private:
     void closeAfterLoss();
     void raiseIfAboveThreshold();
     [[nodiscard]] QString describe(const QString& reason) const;
+    [[nodiscard]] QString lossDescription() const;
 
     QSerialPort m_port;
     QString m_startDirectory;

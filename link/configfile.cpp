@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -50,6 +51,10 @@ QByteArray formatPortNumber(std::int16_t port)
 
 std::optional<std::int16_t> readPortNumber(const QString& path)
 {
+    // Only a regular file (or a link to one) is read: opening a named pipe waits for a writer,
+    // and a device may never end, either of which would hold start-up for ever.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

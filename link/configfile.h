@@ -6,9 +6,10 @@
 //
 // Reading takes the file's leading integer: blanks before it are skipped, an optional sign,
 // then digits, which end at the first other character (a comma, the line end). A file that is
-// missing, unreadable, empty, holds no leading integer or a value outside 16 bits gives no port
-// number; the caller then starts with kDefaultPortNumber and leaves the file as it is. Only the
-// first kMaxConfigRead bytes are ever read, so a huge file costs nothing.
+// missing, unreadable, not a regular file (a directory, a named pipe), empty, holds no leading
+// integer or a value outside 16 bits gives no port number; the caller then starts with
+// kDefaultPortNumber and leaves the file as it is. Only the first kMaxConfigRead bytes are ever
+// read, so a huge file costs nothing.
 //
 // Writing replaces the whole file atomically (a temporary file renamed over it), so a crash or a
 // full disk never leaves a half-written or empty file behind.

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -22,8 +23,16 @@ namespace lumatrax::test {
 class StartDirectory
 {
 public:
-    StartDirectory() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-    ~StartDirectory() { QDir::setCurrent(m_previous); }
+    StartDirectory() { QDir::setCurrent(m_dir.path()); }
+    // Leaves for the directory the test program started in, and only when this directory is
+    // still the current one: when a test replaces one start directory with another, the new one
+    // stays current (a start-up that followed would otherwise find no COMn entries and fall back
+    // to the machine's own serial ports).
+    ~StartDirectory()
+    {
+        if (QDir::currentPath() == QFileInfo(m_dir.path()).canonicalFilePath())
+            QDir::setCurrent(home());
+    }
     StartDirectory(const StartDirectory&) = delete;
     StartDirectory& operator=(const StartDirectory&) = delete;
 
@@ -51,7 +60,13 @@ public:
     }
 
 private:
-    QString m_previous;
+    static const QString& home()
+    {
+        static const QString directory = QDir::currentPath();
+        return directory;
+    }
+
+    const QString m_home = home(); // captured before the first start directory becomes current
     QTemporaryDir m_dir;
 };
 

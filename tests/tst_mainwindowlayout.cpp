@@ -26,12 +26,27 @@ namespace {
 // The x of a slider's groove, where a click pages the value (tick marks take the rest).
 int grooveColumn(QSlider* slider)
 {
-    struct StyleOption : QSlider
-    {
-        using QSlider::initStyleOption;
-    };
+    // The option QSlider builds for itself (its initStyleOption() is protected, and the slider
+    // is no subclass that could reach it).
     QStyleOptionSlider opt;
-    static_cast<StyleOption*>(slider)->initStyleOption(&opt);
+    opt.initFrom(slider);
+    opt.subControls = QStyle::SC_None;
+    opt.activeSubControls = QStyle::SC_None;
+    opt.orientation = slider->orientation();
+    if (slider->orientation() == Qt::Horizontal)
+        opt.state |= QStyle::State_Horizontal;
+    opt.minimum = slider->minimum();
+    opt.maximum = slider->maximum();
+    opt.tickPosition = slider->tickPosition();
+    opt.tickInterval = slider->tickInterval();
+    opt.upsideDown = slider->orientation() == Qt::Horizontal
+                         ? slider->invertedAppearance() != (opt.direction == Qt::RightToLeft)
+                         : !slider->invertedAppearance();
+    opt.direction = Qt::LeftToRight; // the slider's own option ignores right-to-left
+    opt.sliderPosition = slider->sliderPosition();
+    opt.sliderValue = slider->value();
+    opt.singleStep = slider->singleStep();
+    opt.pageStep = slider->pageStep();
     return slider->style()
         ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, slider)
         .center()

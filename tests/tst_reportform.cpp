@@ -418,6 +418,7 @@ void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
 
 void TestReportForm::whenReportFormOpens(std::function<void(ReportForm*)> action)
 {
+    delete m_watch; // a test may wait for several openings
     m_watch = new QTimer;
     connect(m_watch, &QTimer::timeout, this, [this, action] {
         auto* form = qobject_cast<ReportForm*>(QApplication::activeModalWidget());

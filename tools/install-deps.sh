@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and taking screenshots need.
+# Installs the Debian packages that building, testing, fuzzing (clang and its libFuzzer
+# runtime) and taking screenshots need.
 # Prints what it installs; does nothing when everything is already there.
 set -euo pipefail
 
 packages=(
-    build-essential cmake
+    build-essential cmake clang-14 libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
     xvfb xauth fonts-dejavu-core
 )
