@@ -13,12 +13,41 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSlider>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 
 #include <memory>
 
 namespace lumatrax::test {
+
+// Where a part of a slider (its groove, its thumb) lies, from the style option QSlider builds for
+// itself (its initStyleOption() is protected, and the slider is no subclass that could reach it).
+inline QRect sliderPart(QSlider* slider, QStyle::SubControl part)
+{
+    QStyleOptionSlider opt;
+    opt.initFrom(slider);
+    opt.subControls = QStyle::SC_None;
+    opt.activeSubControls = QStyle::SC_None;
+    opt.orientation = slider->orientation();
+    if (slider->orientation() == Qt::Horizontal)
+        opt.state |= QStyle::State_Horizontal;
+    opt.minimum = slider->minimum();
+    opt.maximum = slider->maximum();
+    opt.tickPosition = slider->tickPosition();
+    opt.tickInterval = slider->tickInterval();
+    opt.upsideDown = slider->orientation() == Qt::Horizontal
+                         ? slider->invertedAppearance() != (opt.direction == Qt::RightToLeft)
+                         : !slider->invertedAppearance();
+    opt.direction = Qt::LeftToRight; // the slider's own option ignores right-to-left
+    opt.sliderPosition = slider->sliderPosition();
+    opt.sliderValue = slider->value();
+    opt.singleStep = slider->singleStep();
+    opt.pageStep = slider->pageStep();
+    return slider->style()->subControlRect(QStyle::CC_Slider, &opt, part, slider);
+}
 
 class StartDirectory
 {

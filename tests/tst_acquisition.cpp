@@ -56,21 +56,10 @@ QStringList settings(const VirtualInstrument& instrument)
     return out;
 }
 
-QRect sliderPart(QSlider* slider, QStyle::SubControl part)
-{
-    struct StyleOption : QSlider
-    {
-        using QSlider::initStyleOption;
-    };
-    QStyleOptionSlider opt;
-    static_cast<StyleOption*>(slider)->initStyleOption(&opt);
-    return slider->style()->subControlRect(QStyle::CC_Slider, &opt, part, slider);
-}
-
 // A point on the groove above the thumb, where a click pages toward the minimum.
 QPoint aboveTheThumb(QSlider* slider)
 {
-    return {sliderPart(slider, QStyle::SC_SliderGroove).center().x(), slider->height() / 8};
+    return {test::sliderPart(slider, QStyle::SC_SliderGroove).center().x(), slider->height() / 8};
 }
 
 // Opens the combo's list and clicks an entry, as the operator does with the mouse.
@@ -343,7 +332,7 @@ void TestAcquisition::draggingTheLevelSendsOneCommandPerReportedChange()
     QVERIFY(detected());
     auto* level = widget<QSlider>("SliderTriggerLevel");
     QSignalSpy changes(level, &QSlider::valueChanged);
-    const QPoint thumb = sliderPart(level, QStyle::SC_SliderHandle).center();
+    const QPoint thumb = test::sliderPart(level, QStyle::SC_SliderHandle).center();
     QTest::mousePress(level, Qt::LeftButton, {}, thumb);
     for (int dy = 1; dy <= 40; ++dy) // a pixel at a time: several moves per step of the slider
         QTest::mouseMove(level, thumb + QPoint(0, dy));

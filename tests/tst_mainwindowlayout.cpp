@@ -26,31 +26,7 @@ namespace {
 // The x of a slider's groove, where a click pages the value (tick marks take the rest).
 int grooveColumn(QSlider* slider)
 {
-    // The option QSlider builds for itself (its initStyleOption() is protected, and the slider
-    // is no subclass that could reach it).
-    QStyleOptionSlider opt;
-    opt.initFrom(slider);
-    opt.subControls = QStyle::SC_None;
-    opt.activeSubControls = QStyle::SC_None;
-    opt.orientation = slider->orientation();
-    if (slider->orientation() == Qt::Horizontal)
-        opt.state |= QStyle::State_Horizontal;
-    opt.minimum = slider->minimum();
-    opt.maximum = slider->maximum();
-    opt.tickPosition = slider->tickPosition();
-    opt.tickInterval = slider->tickInterval();
-    opt.upsideDown = slider->orientation() == Qt::Horizontal
-                         ? slider->invertedAppearance() != (opt.direction == Qt::RightToLeft)
-                         : !slider->invertedAppearance();
-    opt.direction = Qt::LeftToRight; // the slider's own option ignores right-to-left
-    opt.sliderPosition = slider->sliderPosition();
-    opt.sliderValue = slider->value();
-    opt.singleStep = slider->singleStep();
-    opt.pageStep = slider->pageStep();
-    return slider->style()
-        ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, slider)
-        .center()
-        .x();
+    return test::sliderPart(slider, QStyle::SC_SliderGroove).center().x();
 }
 
 } // namespace
