@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and taking screenshots need.
+# Installs the Debian packages that building, testing, taking screenshots and packaging need.
 # Prints what it installs; does nothing when everything is already there.
 set -euo pipefail
 
@@ -7,6 +7,7 @@ packages=(
     build-essential cmake
     qt6-base-dev qt6-serialport-dev libgl-dev
     xvfb xauth fonts-dejavu-core
+    dpkg-dev file binutils desktop-file-utils appstream
 )
 
 missing=()
