@@ -11,6 +11,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include <pthread.h>
 
@@ -23,6 +25,34 @@ void say(const QString& line)
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
 }
+
+// The commands in words, from the I/O thread. A program can greet the instrument as soon as its
+// link exists, before the lines that say where it is are out; its commands wait for them.
+class CommandLog
+{
+public:
+    void add(const QString& words)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_open)
+            say(words);
+        else
+            m_held.push_back(words);
+    }
+    void open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        for (const QString& words : m_held)
+            say(words);
+        m_held.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    bool m_open = false;
+    std::vector<QString> m_held;
+};
 
 void complain(const QString& line)
 {
@@ -79,9 +109,10 @@ int main(int argc, char* argv[])
         }
     }
 
+    CommandLog commandLog;
     Simulator simulator(options);
     if (options.verbose)
-        simulator.setCommandLog(say);
+        simulator.setCommandLog([&commandLog](const QString& words) { commandLog.add(words); });
     if (!simulator.start()) {
         complain(QStringLiteral("cannot start: %1").arg(simulator.errorString()));
         return 1;
@@ -102,6 +133,7 @@ int main(int argc, char* argv[])
                        "Ctrl-C ends")
             .arg(options.directory)
             .arg(options.port));
+    commandLog.open();
 
     int received = 0;
     sigwait(&endSignals, &received);
