@@ -448,11 +448,12 @@ void VirtualInstrument::ioLoop()
         bool wrote = false;
         if (plan.burst) {
             // One write per burst, so the program finds a burst waiting whole, not byte by byte.
-            // The line is busy from the moment of the write, not from the planned start: after a
-            // late wake-up the next burst still comes a whole burst time later, as on a line.
+            // The line counts as busy from when the write has returned, not from the planned
+            // start: after a late wake-up, or a thread held up in the middle of writing, the next
+            // burst still comes a whole burst time after this one reached the program.
             const QByteArray& bytes = plan.burst->bytes;
-            m_pacer.occupy(std::max(plan.start, Clock::now()), bytes.size());
             const qsizetype written = writeSome(masterFd, bytes);
+            m_pacer.occupy(std::max(plan.start, Clock::now()), std::max<qsizetype>(written, 0));
             if (written < 0) {
                 lineUp = false;
             } else {
