@@ -77,6 +77,9 @@ int main(int argc, char* argv[])
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&endSignals, s);
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    // Output into a closed pipe (lumatrax-sim -v | head) must not end it without removing its
+    // link; the lines are simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumatrax-sim"));
