@@ -183,14 +183,15 @@ private:
     void ioLoop();
     Plan planNext(Clock::time_point now);
     void receiveFromLine();
+    void deliverNow() const;
     void handleCommand(const Command& command, Clock::time_point now);
     void burstWritten(BurstKind kind, qsizetype bytes, bool whole);
     [[nodiscard]] static QByteArray frameBurst(const Frame& samples, FrameFormat format);
     template <typename Predicate>
     bool waitFor(std::chrono::milliseconds timeout, Predicate done) const;
 
-    // Owned by the controlling thread; the I/O thread only uses the master descriptor, and only
-    // while it runs.
+    // Owned by the controlling thread; the I/O thread only uses the master descriptor and polls
+    // the held slave descriptor, and only while it runs.
     PseudoTerminal m_pty;
     ComPortLink m_link;
     int m_wakeFd = -1;
