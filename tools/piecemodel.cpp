@@ -123,18 +123,30 @@ double PieceModel::signal(const Piece& piece, double t)
 
 std::optional<double> PieceModel::triggerTime(const Piece& piece, TriggerEdge edge, double level)
 {
-    // Fine steps over the ring's life; the crossing is placed between the two steps by linear
-    // interpolation.
-    const double step = 1.0 / (64.0 * piece.frequency);
+    // Steps of a sixteenth of a period over the ring's life find the first crossing between two
+    // steps; halving that interval twenty times places it to well under a nanosecond.
+    const auto crossed = [&](double before, double now) {
+        return edge == TriggerEdge::Rising ? (before < level && now >= level)
+                                           : (before > level && now <= level);
+    };
+    const double step = 1.0 / (16.0 * piece.frequency);
     const double end = 10.0 * kDecaySeconds;
     double before = signal(piece, 0.0);
     for (double t = step; t <= end; t += step) {
         const double now = signal(piece, t);
-        const bool crossed = edge == TriggerEdge::Rising ? (before < level && now >= level)
-                                                         : (before > level && now <= level);
-        if (crossed)
-            return t - step + step * (level - before) / (now - before);
-        before = now;
+        if (!crossed(before, now)) {
+            before = now;
+            continue;
+        }
+        double low = t - step, high = t;
+        for (int i = 0; i < 20; ++i) {
+            const double middle = (low + high) / 2.0;
+            if (crossed(before, signal(piece, middle)))
+                high = middle;
+            else
+                low = middle;
+        }
+        return high;
     }
     return std::nullopt;
 }
