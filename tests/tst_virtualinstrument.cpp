@@ -2,6 +2,7 @@
 // calls: greeting, command records, byte transparency, frame bursts and their pace, streaming on
 // CMD_RUN, the COMn link, and a pulled adapter that comes back.
 
+#include "tests/portend.h"
 #include "tools/linepacer.h"
 #include "tools/virtualinstrument.h"
 
@@ -23,6 +24,7 @@
 using namespace lumatrax;
 using namespace std::chrono_literals;
 using Frame = VirtualInstrument::Frame;
+using test::PortEnd;
 
 Q_DECLARE_METATYPE(std::chrono::microseconds)
 
@@ -55,87 +57,20 @@ QByteArray frameBytes(const Frame& frame)
     return QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
 }
 
-// The program's end of the line: the device opened by path as a serial port, in raw mode.
-class PortEnd
+// Everything before the marker that the instrument is asked to send now.
+QByteArray readUpToMarker(PortEnd& port, VirtualInstrument& instrument)
 {
-public:
-    explicit PortEnd(const QString& path)
-        : m_fd(::open(QFile::encodeName(path).constData(),
-                      O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-    {
-        termios settings{};
-        if (m_fd >= 0 && ::tcgetattr(m_fd, &settings) == 0) {
-            ::cfmakeraw(&settings);
-            ::tcsetattr(m_fd, TCSANOW, &settings);
-        }
+    instrument.sendRaw(kMarker);
+    QByteArray bytes;
+    while (!bytes.endsWith(kMarker)) {
+        const QByteArray more = port.read(1);
+        if (more.isEmpty())
+            return "(no marker)";
+        bytes += more;
     }
-    ~PortEnd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    PortEnd(const PortEnd&) = delete;
-    PortEnd& operator=(const PortEnd&) = delete;
-
-    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
-    [[nodiscard]] int fd() const { return m_fd; }
-
-    bool write(QByteArrayView bytes)
-    {
-        const QDeadlineTimer deadline(kTimeout);
-        while (!bytes.isEmpty()) {
-            const ssize_t n = ::write(m_fd, bytes.data(), std::size_t(bytes.size()));
-            if (n > 0)
-                bytes = bytes.sliced(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return false;
-            else if (!waitFor(POLLOUT, deadline))
-                return false;
-        }
-        return true;
-    }
-
-    // Exactly `count` bytes, or fewer when the time runs out first.
-    QByteArray read(qsizetype count)
-    {
-        const QDeadlineTimer deadline(kTimeout);
-        QByteArray bytes;
-        while (bytes.size() < count && waitFor(POLLIN, deadline)) {
-            char buffer[4096];
-            const auto wanted = std::min<qsizetype>(count - bytes.size(), sizeof buffer);
-            const ssize_t n = ::read(m_fd, buffer, std::size_t(wanted));
-            if (n > 0)
-                bytes.append(buffer, n);
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                break;
-        }
-        return bytes;
-    }
-
-    // Everything before the marker that the instrument is asked to send now.
-    QByteArray readUpToMarker(VirtualInstrument& instrument)
-    {
-        instrument.sendRaw(kMarker);
-        QByteArray bytes;
-        while (!bytes.endsWith(kMarker)) {
-            const QByteArray more = read(1);
-            if (more.isEmpty())
-                return "(no marker)";
-            bytes += more;
-        }
-        bytes.chop(kMarker.size());
-        return bytes;
-    }
-
-private:
-    bool waitFor(short events, const QDeadlineTimer& deadline)
-    {
-        pollfd p{m_fd, events, 0};
-        return ::poll(&p, 1, int(deadline.remainingTime())) == 1 && (p.revents & events);
-    }
-
-    int m_fd;
-};
+    bytes.chop(kMarker.size());
+    return bytes;
+}
 
 } // namespace
 
@@ -233,7 +168,7 @@ void TestVirtualInstrument::greetingIsAnswered()
     QCOMPARE(port.read(expected.size()), expected);
     QVERIFY(std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(delayMs));
     QVERIFY(instrument.waitForCommands(int(written.size() / 4), kTimeout));
-    QCOMPARE(port.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(port, instrument), QByteArray());
     QCOMPARE(instrument.acksSent(), int(expected.count(char(DEVICE_ACK))));
 }
 
@@ -309,7 +244,7 @@ void TestVirtualInstrument::everyByteValuePassesUnchangedBothWays()
 
     QVERIFY(instrument.sendRaw(bytes));
     QCOMPARE(port.read(bytes.size()), bytes);
-    QCOMPARE(port.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(port, instrument), QByteArray());
 }
 
 void TestVirtualInstrument::framesArePaddedToTheBurstLength_data()
@@ -346,7 +281,7 @@ void TestVirtualInstrument::framesArePaddedToTheBurstLength()
     QCOMPARE(burst.first(SAMPLES_PER_FRAME), frameBytes(frame));
     const char pad = char(padByte >= 0 ? padByte : SAMPLE_OFFSET);
     QCOMPARE(burst.sliced(SAMPLES_PER_FRAME), QByteArray(expectedLength - SAMPLES_PER_FRAME, pad));
-    QCOMPARE(port.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(port, instrument), QByteArray());
     QCOMPARE(instrument.framesSent(), 1u);
 }
 
@@ -433,10 +368,10 @@ void TestVirtualInstrument::runCommandStartsAndStopsStreaming()
     QVERIFY(!instrument.isRunning());
     QVERIFY(!instrument.isStreaming());
     // Frames already on their way before the stop, then nothing more.
-    const QByteArray rest = port.readUpToMarker(instrument);
+    const QByteArray rest = readUpToMarker(port, instrument);
     const int seen = streamOnRun ? kSeen : 0;
     QCOMPARE(rest.size(), qsizetype(instrument.framesSent() - seen) * FRAME_RX_THRESHOLD);
-    QCOMPARE(port.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(port, instrument), QByteArray());
 }
 
 void TestVirtualInstrument::comLinkIsPlacedAndRemoved_data()
@@ -519,7 +454,7 @@ void TestVirtualInstrument::lineOutlivesTheProgramClosingIt()
     QCOMPARE(port.read(SAMPLES_PER_FRAME), frameBytes(filledFrame(7)));
     QVERIFY(port.write(kGreeting));
     QCOMPARE(port.read(FRAME_RX_THRESHOLD - SAMPLES_PER_FRAME + 1).right(1), ack);
-    QCOMPARE(port.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(port, instrument), QByteArray());
     QCOMPARE(instrument.acksSent(), 2);
 }
 
@@ -560,7 +495,7 @@ void TestVirtualInstrument::pulledPlugHangsUpAndReplugComesBack()
     QVERIFY(again.isOpen());
     QVERIFY(again.write(kGreeting));
     QCOMPARE(again.read(1), ack);
-    QCOMPARE(again.readUpToMarker(instrument), QByteArray());
+    QCOMPARE(readUpToMarker(again, instrument), QByteArray());
     QCOMPARE(instrument.acksSent(), 2);
     QCOMPARE(instrument.commandCount(), 4);
 }

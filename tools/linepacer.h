@@ -3,9 +3,11 @@
 // Keeps the bursts that the instrument writes to the pace of a real serial line. A burst goes to
 // the pseudo-terminal in one write, which delivers it at once; on a real line its bytes follow
 // one another at the line rate, so the line stays busy for bytes x byte time and the next burst
-// cannot start before that. Times are absolute points on the steady clock: a burst is scheduled
-// from where the previous one ends on the line, not from when the writing thread woke up, so
-// wake-up latency does not add up over a long stream and the rate does not drift.
+// cannot start before that. Times are absolute points on the steady clock, and a burst occupies
+// the line from when it actually went out: when the writing thread wakes up late, the bursts
+// after it move with it. A late wake-up so costs rate, never spacing: two bursts never reach the
+// program closer together than the line could carry them, which catching up on a schedule kept
+// from the planned starts would do.
 
 #include <QtGlobal>
 

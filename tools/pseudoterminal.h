@@ -36,6 +36,8 @@ public:
 
     [[nodiscard]] bool isOpen() const { return m_masterFd >= 0; }
     [[nodiscard]] int masterFd() const { return m_masterFd; }
+    // The slave descriptor the pair holds; never read, so it takes no bytes from the program.
+    [[nodiscard]] int heldSlaveFd() const { return m_slaveFd; }
     // The slave device, for example /dev/pts/7; empty when closed.
     [[nodiscard]] QString devicePath() const { return m_devicePath; }
     [[nodiscard]] QString errorString() const { return m_error; }

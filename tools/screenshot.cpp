@@ -1,11 +1,13 @@
 // Renders the main window offscreen and writes it as a PNG, so the window can be looked at
 // without a display. The window runs against the virtual instrument in a start-up directory of
-// its own: it connects, the guides are set to 25 and 75, and one frame is judged.
+// its own: it connects, the guides are set to 25 and 75, and one piece from the simulated
+// instrument's model is judged.
 //
 //   lumatrax-screenshot OUTPUT.png [DEVICE_PIXEL_RATIO]
 
 #include "app/mainwindow.h"
 #include "link/configfile.h"
+#include "tools/piecemodel.h"
 #include "tools/virtualinstrument.h"
 
 #include <QApplication>
@@ -17,7 +19,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
-#include <cmath>
 #include <cstdio>
 
 using namespace lumatrax;
@@ -34,13 +35,15 @@ template <typename Done> bool waitUntil(Done done, int milliseconds)
     return done();
 }
 
-// One piece: a damped ring inside guides at 25 and 75.
+// A piece as the simulated instrument makes it, at its start-up settings: the first good one of
+// the default seed, so the window shows ACCEPT.
 VirtualInstrument::Frame piece()
 {
-    VirtualInstrument::Frame frame{};
-    for (int i = 0; i < SAMPLES_PER_FRAME; ++i)
-        frame[i] = std::uint8_t(128 + 60 * std::exp(-i / 90.0) * std::sin(i * 0.12));
-    return frame;
+    const PieceModel model{PieceModelOptions{}};
+    std::uint64_t n = 0;
+    while (model.piece(n).kind != PieceClass::Good)
+        ++n;
+    return model.frame(n, AcquisitionSettings{});
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace lumatrax {
@@ -253,6 +254,12 @@ void VirtualInstrument::setCommandObserver(CommandObserver observer)
     m_observer = std::move(observer);
 }
 
+void VirtualInstrument::setFrameObserver(FrameObserver observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_frameObserver = std::move(observer);
+}
+
 // ---- Output
 
 bool VirtualInstrument::sendFrame(const Frame& samples)
@@ -413,6 +420,9 @@ QByteArray VirtualInstrument::frameBurst(const Frame& samples, FrameFormat forma
 
 void VirtualInstrument::ioLoop()
 {
+    // Wake up for a burst when it is due, not up to the default 50 µs later: every late wake-up
+    // delays the rest of the stream.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const int masterFd = m_pty.masterFd();
     // The rest of a burst that the line's buffer could not take because the program is not
     // reading; nothing else is written until it has gone.
@@ -438,9 +448,14 @@ void VirtualInstrument::ioLoop()
         bool wrote = false;
         if (plan.burst) {
             // One write per burst, so the program finds a burst waiting whole, not byte by byte.
+            // The line counts as busy from when the write has returned, not from the planned
+            // start: after a late wake-up, or a thread held up in the middle of writing, the next
+            // burst still comes a whole burst time after this one reached the program.
             const QByteArray& bytes = plan.burst->bytes;
-            m_pacer.occupy(plan.start, bytes.size());
             const qsizetype written = writeSome(masterFd, bytes);
+            if (written > 0)
+                deliverNow();
+            m_pacer.occupy(std::max(plan.start, Clock::now()), std::max<qsizetype>(written, 0));
             if (written < 0) {
                 lineUp = false;
             } else {
@@ -476,6 +491,7 @@ void VirtualInstrument::ioLoop()
             if (written < 0) {
                 lineUp = false;
             } else if (written > 0) {
+                deliverNow();
                 // The line sends the rest from now on.
                 m_pacer.occupy(Clock::now(), written);
                 backlog.remove(0, written);
@@ -489,6 +505,18 @@ void VirtualInstrument::ioLoop()
         if (!lineUp)
             backlog.clear();
     }
+}
+
+void VirtualInstrument::deliverNow() const
+{
+    // The kernel hands what the master was given to the program's side in a worker thread,
+    // which a busy machine can hold up for milliseconds, until after the next burst has come:
+    // the program would then find two bursts at once where a line delivered them 4.2 ms apart.
+    // Polling a slave descriptor that has nothing to read makes the kernel hand them over at
+    // once, so the program sees a burst when it was sent. When the program has not yet read what
+    // came before, nothing is handed over here, as on a line whose reader is late.
+    pollfd slave{m_pty.heldSlaveFd(), POLLIN, 0};
+    ::poll(&slave, 1, 0);
 }
 
 VirtualInstrument::Plan VirtualInstrument::planNext(Clock::time_point now)
@@ -531,13 +559,22 @@ VirtualInstrument::Plan VirtualInstrument::planNext(Clock::time_point now)
 
 void VirtualInstrument::burstWritten(BurstKind kind, qsizetype bytes, bool whole)
 {
-    std::lock_guard lock(m_mutex);
-    m_bytesSent += std::uint64_t(bytes);
-    if (whole && kind == BurstKind::Frame)
-        ++m_framesSent;
-    if (whole && kind == BurstKind::Ack)
-        ++m_acksSent;
-    m_changed.notify_all();
+    const Clock::time_point at = Clock::now();
+    FrameObserver observer;
+    std::uint64_t frames = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bytesSent += std::uint64_t(bytes);
+        if (whole && kind == BurstKind::Frame) {
+            frames = ++m_framesSent;
+            observer = m_frameObserver;
+        }
+        if (whole && kind == BurstKind::Ack)
+            ++m_acksSent;
+        m_changed.notify_all();
+    }
+    if (observer)
+        observer(frames, at);
 }
 
 void VirtualInstrument::receiveFromLine()

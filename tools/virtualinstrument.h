@@ -22,8 +22,8 @@
 // is slowed by it. Every public function may be called from any thread, except that open(),
 // close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the thread
 // that owns the object. The frame source and the command observer run on the I/O thread and may
-// call only the output functions and the records. Settings and records outlive a reconnect; the
-// output queue, a command begun and the streaming state do not.
+// call only the output functions and the records; so may the frame observer. Settings and records
+// outlive a reconnect; the output queue, a command begun and the streaming state do not.
 
 #include "link/protocol.h"
 #include "tools/commandassembler.h"
@@ -55,6 +55,9 @@ public:
     using FrameSource = std::function<Frame(std::uint64_t index)>;
     // Sees every command as it arrives, on the I/O thread, after it has been recorded.
     using CommandObserver = std::function<void(const Command&)>;
+    // Sees every frame burst once its last byte is on the line, on the I/O thread: the number
+    // of frames sent whole so far, this one included, and when its write returned.
+    using FrameObserver = std::function<void(std::uint64_t framesSent, Clock::time_point at)>;
 
     // How the greeting SYNC_FRAME, CMD_HELLO is answered.
     struct AckBehaviour
@@ -121,6 +124,7 @@ public:
     // When true, CMD_RUN with r = 1 starts streaming and r = 0 stops it.
     void setStreamOnRun(bool on);
     void setCommandObserver(CommandObserver observer);
+    void setFrameObserver(FrameObserver observer);
 
     // ---- Output, in order, after anything queued before. False when the line is not open.
     bool sendFrame(const Frame& samples);
@@ -179,14 +183,15 @@ private:
     void ioLoop();
     Plan planNext(Clock::time_point now);
     void receiveFromLine();
+    void deliverNow() const;
     void handleCommand(const Command& command, Clock::time_point now);
     void burstWritten(BurstKind kind, qsizetype bytes, bool whole);
     [[nodiscard]] static QByteArray frameBurst(const Frame& samples, FrameFormat format);
     template <typename Predicate>
     bool waitFor(std::chrono::milliseconds timeout, Predicate done) const;
 
-    // Owned by the controlling thread; the I/O thread only uses the master descriptor, and only
-    // while it runs.
+    // Owned by the controlling thread; the I/O thread only uses the master descriptor and polls
+    // the held slave descriptor, and only while it runs.
     PseudoTerminal m_pty;
     ComPortLink m_link;
     int m_wakeFd = -1;
@@ -208,6 +213,7 @@ private:
     AckBehaviour m_ack;
     FrameSource m_source;
     CommandObserver m_observer;
+    FrameObserver m_frameObserver;
     FrameFormat m_format;
     std::chrono::microseconds m_frameInterval{0};
     bool m_streamOnRun = false;
