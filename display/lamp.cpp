@@ -10,6 +10,9 @@ Lamp::Lamp(const QString& name, Shape shape, QColor colour, QWidget* parent)
     : QWidget(parent), m_shape(shape), m_colour(colour), m_throttle(new RepaintThrottle(this))
 {
     setObjectName(name);
+    // The lamp paints its whole box, corners included, so a colour change repaints only the
+    // lamp and not the group box behind it (its frame and caption cost far more than the lamp).
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void Lamp::setColour(QColor colour)
@@ -31,6 +34,7 @@ QRect Lamp::shapeRect() const
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(shapeRect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = std::min(box.width(), box.height()) / 4.0;
