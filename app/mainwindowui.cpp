@@ -5,6 +5,7 @@
 #include "display/lamp.h"
 #include "display/lineobject.h"
 #include "display/scopesurface.h"
+#include "display/twipslayout.h"
 #include "display/windowstyle.h"
 
 #include <QComboBox>
@@ -20,15 +21,6 @@ namespace lumatrax {
 namespace {
 
 constexpr const char* kWindowStyle = "QLabel#Label3, QLabel#Label4 { font-weight: bold; }";
-
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                        twipsToPixels(height));
-    return widget;
-}
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption, int left, int top,
                     int width, int height)

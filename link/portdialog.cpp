@@ -1,7 +1,8 @@
 #include "link/portdialog.h"
 
-#include "display/windowstyle.h"
 #include "display/geometry.h"
+#include "display/twipslayout.h"
+#include "display/windowstyle.h"
 #include "link/comname.h"
 
 #include <QComboBox>
@@ -13,12 +14,6 @@ namespace lumatrax {
 namespace {
 
 constexpr int kPorts = 255;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                 twipsToPixels(height));
-}
 
 } // namespace
 
@@ -35,26 +30,26 @@ PortDialog::PortDialog(std::int16_t current, QWidget* owner)
 
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    m_cmdOK->setGeometry(twips(1680, 1560, 1215, 375));
+    m_cmdOK->setGeometry(twipsRect(1680, 1560, 1215, 375));
     m_cmdOK->setDefault(true);
     connect(m_cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 
     m_cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    m_cmdCancel->setGeometry(twips(240, 1560, 1215, 375));
+    m_cmdCancel->setGeometry(twipsRect(240, 1560, 1215, 375));
     m_cmdCancel->setAutoDefault(false);
     connect(m_cmdCancel, &QPushButton::clicked, this, &QDialog::reject); // Escape too
 
     m_cmbPort = new QComboBox(this);
     m_cmbPort->setObjectName(QStringLiteral("cmbPort"));
-    m_cmbPort->setGeometry(twips(1200, 1080, 1335, 315));
+    m_cmbPort->setGeometry(twipsRect(1200, 1080, 1335, 315));
     m_cmbPort->setEditable(true);
     m_cmbPort->setInsertPolicy(QComboBox::NoInsert);
     m_cmbPort->setMaxVisibleItems(12);
 
     m_label1 = new QLabel(QStringLiteral("Port ID:"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setGeometry(twips(360, 1080, 975, 255));
+    m_label1->setGeometry(twipsRect(360, 1080, 975, 255));
 
     // A label shows "&" as it stands; the text reads "(COM & LPT)".
     m_label2 = new QLabel(QStringLiteral("PortID is the port number specified in the Control "
@@ -62,7 +57,7 @@ PortDialog::PortDialog(std::int16_t current, QWidget* owner)
                                          "the device is registered."),
                           this);
     m_label2->setObjectName(QStringLiteral("Label2"));
-    m_label2->setGeometry(twips(120, 120, 2895, 855));
+    m_label2->setGeometry(twipsRect(120, 120, 2895, 855));
     m_label2->setWordWrap(true);
     m_label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 

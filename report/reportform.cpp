@@ -1,6 +1,7 @@
 #include "report/reportform.h"
 
 #include "display/geometry.h"
+#include "display/twipslayout.h"
 #include "display/windowstyle.h"
 
 #include <QComboBox>
@@ -35,15 +36,6 @@ constexpr int kMinimumCaptionStretch = 75;
 
 constexpr const char* kFormStyle =
     "QLabel#lblResult { font-weight: bold; text-decoration: underline; }";
-
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                        twipsToPixels(height));
-    return widget;
-}
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
               Qt::Alignment alignment = Qt::AlignLeft)
