@@ -2,17 +2,16 @@
 
 #include "app/appicon.h"
 #include "display/colours.h"
-#include "display/frameprocessing.h"
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
-#include "display/scopedrawing.h"
+#include "display/repaintthrottle.h"
 #include "display/scopesurface.h"
 #include "link/commport.h"
 #include "link/comname.h"
 #include "link/configfile.h"
+#include "link/instrumentlink.h"
 #include "link/portdialog.h"
-#include "link/protocol.h"
 #include "report/reportform.h"
 
 #include <QAbstractItemView>
@@ -76,12 +75,13 @@ MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_cm(new CommPort(this))
+      m_link(new InstrumentLink(this))
 {
     setWindowTitle(QStringLiteral("Lumatrax - Ver.1.1       ~ Vorn ~"));
     setWindowIcon(appIcon());
     setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
     m_ui.setupUi(this);
+    m_ui.pic->setScreen(&m_screen);
 
     connect(m_ui.cmdClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_ui.Report, &QPushButton::clicked, this, &MainWindow::Report_Click);
@@ -106,9 +106,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_ui.sliderPos, &QSlider::valueChanged, this, &MainWindow::sliderPos_Change);
     connect(m_ui.sliderOff, &QSlider::valueChanged, this, &MainWindow::sliderOff_Change);
     connect(m_ui.cmdDef, &QPushButton::clicked, this, &MainWindow::cmdDef_Click);
-    connect(m_ui.tmrFirst, &QTimer::timeout, this, &MainWindow::tmrFirst_Timer);
-    connect(m_cm, &CommPort::comm, this, &MainWindow::cm_OnComm);
-    connect(m_cm, &CommPort::linkLost, this, &MainWindow::cm_LinkLost);
+    connect(&m_link->cm(), &CommPort::comm, this, &MainWindow::cm_OnComm);
+    connect(m_link, &InstrumentLink::stateChanged, this, &MainWindow::linkStateChanged);
     connect(m_ui.cmdRetry, &QPushButton::clicked, this, &MainWindow::cmdRetry_Click);
     connect(m_ui.cmdPort, &QPushButton::clicked, this, &MainWindow::cmdPort_Click);
     connect(m_ui.Trigger, &LineObject::changed, this, qOverload<>(&QWidget::update));
@@ -123,29 +122,30 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui.pic->setFocus();
 }
 
+MainWindow::~MainWindow()
+{
+    // The port closes with the window; the screen the surface paints goes with it too.
+    m_ui.pic->setScreen(nullptr);
+}
+
 void MainWindow::formLoad()
 {
-    // 1. Until a connection attempt clears it, nothing talks to the instrument.
-    m_state.linkDown = kTrue;
+    // 1. Until a connection attempt clears it, nothing talks to the instrument: the link starts
+    // down.
 
     // 2. Timebase list; selecting the first entry sends nothing while the link is down.
     for (std::string_view entry : kTimebaseEntries)
         m_ui.cmbHorizontal->addItem(QString::fromUtf8(entry.data(), qsizetype(entry.size())));
     selectTimebase(0);
 
-    // 3. Grid: nine lines each way dividing the screen into 10 x 10 squares.
-    const float w = m_ui.pic->widthTwips();
-    const float h = m_ui.pic->heightTwips();
+    // 3. and 4. The screen's geometry from the display area's size: the segments' X
+    // coordinates, which never change afterwards, and the grid, nine lines each way dividing the
+    // screen into 10 x 10 squares.
+    m_screen = ScopeScreen(m_ui.pic->widthTwips(), m_ui.pic->heightTwips());
     for (int i = 0; i < kGridLines; ++i) {
-        m_ui.x_axis[i]->setEnds(horizontalGridLine(i, w, h));
-        m_ui.y_axis[i]->setEnds(verticalGridLine(i, w, h));
+        m_ui.x_axis[i]->setEnds(m_screen.horizontalGridLine(i));
+        m_ui.y_axis[i]->setEnds(m_screen.verticalGridLine(i));
     }
-
-    // 4. X coordinates of every segment; they never change afterwards.
-    layoutSegmentX(m_state.liveTrace, m_ui.pic->widthTwips());
-    layoutSegmentX(m_state.upperGuide, m_ui.pic->widthTwips());
-    layoutSegmentX(m_state.lowerGuide, m_ui.pic->widthTwips());
-    m_sampleHeights = SampleHeights(m_ui.pic->heightTwips());
 
     // 5. Trigger marker at its start height.
     const float markerY = triggerMarkerStartY(m_ui.pic->heightTwips(), m_ui.pic->topTwips());
@@ -155,7 +155,7 @@ void MainWindow::formLoad()
     cmdDef_Click();
 
     // 7. Acquisition is considered stopped.
-    m_state.isRunning = kFalse;
+    m_isRunning = 0;
 
     // 8. The start-up directory holds the configuration file (and COMn links) for the whole run.
     m_appDir = QDir::currentPath();
@@ -163,63 +163,58 @@ void MainWindow::formLoad()
     // 9. The port number; a missing or unusable file starts with port 1 and is left alone.
     m_portNumber = readPortNumber(configFilePath(m_appDir)).value_or(kDefaultPortNumber);
 
-    // 10. and 11. Open the port and greet the instrument.
-    m_ui.lblMsg->setText(comName(m_portNumber));
-    connectInstrument(Attempt::StartUp);
+    // 10. and 11. Open the port and greet the instrument; the status label names the port.
+    m_link->setStartDirectory(m_appDir);
+    m_link->connectTo(m_portNumber);
 }
 
-void MainWindow::connectInstrument(Attempt attempt)
+void MainWindow::linkStateChanged(LinkState state)
 {
-    if (attempt == Attempt::Retry)
-        m_ui.lblMsg->setText(comName(m_portNumber)); // drops an earlier " ... Device not found!"
-
-    // A failed attempt may have left the port open (its greeting failed); a new attempt starts
-    // from a closed port, or it would fail on "already open" for ever.
-    m_cm->close();
-    m_cm->setRThreshold(0);
-
-    m_state.linkDown = kFalse;
-    m_cm->setStartDirectory(m_appDir);
-    m_cm->setCommPort(m_portNumber);
-    if (const auto error = m_cm->open())
-        return failurePath(*error);
-    if (const auto error = sendCommand(SYNC_FRAME))
-        return failurePath(*error);
-    m_state.rxBuffer = m_cm->input(); // whatever waited before the greeting
-    if (const auto error = sendCommand(CMD_HELLO))
-        return failurePath(*error);
-
-    if (attempt == Attempt::Retry) {
-        m_ui.Frame3->hide();
-        m_ui.tmrFirst->start();
+    if (state == LinkState::Lost) {
+        // Nothing reaches the instrument any more: acquisition is stopped as far as the screen
+        // can tell, and the instrument is told so once it answers again.
+        m_isRunning = 0;
+        m_ui.shpStatus->setColour(QColor::fromRgb(kRed));
+        m_resendAfterAck = true;
     }
+    // The link is down before the box shows, so a detection check running meanwhile does
+    // nothing; the status label and the connection group follow once it is answered.
+    if (state == LinkState::Failed || state == LinkState::Lost)
+        m_messageBox(this, QStringLiteral("Communication Error!"), m_link->failure());
+    showLinkState();
+    if (state == LinkState::Acknowledged && m_resendAfterAck)
+        resendSettings();
 }
 
-void MainWindow::failurePath(const QString& description)
+void MainWindow::showLinkState()
 {
-    // Down before the box shows, so a detection check running meanwhile does nothing.
-    m_state.linkDown = kTrue;
-    m_messageBox(this, QStringLiteral("Communication Error!"), description);
-    m_ui.lblMsg->setText(m_ui.lblMsg->text() + QStringLiteral(" ... Device not found!"));
-    m_ui.Frame3->show();
+    const LinkState state = m_link->state();
+    const bool answered = state == LinkState::Acknowledged;
+    m_ui.Frame1->setEnabled(answered);
+    m_ui.Frame2->setEnabled(answered);
+    m_ui.Frame3->setVisible(m_link->offersRetry());
+    if (!m_link->attempted())
+        m_ui.lblMsg->setText(QStringLiteral("Searching ..."));
+    else if (state == LinkState::Failed || state == LinkState::Lost)
+        m_ui.lblMsg->setText(comName(m_link->port()) + QStringLiteral(" ... Device not found!"));
+    else
+        m_ui.lblMsg->setText(comName(m_link->port()));
 }
 
-std::optional<QString> MainWindow::sendCommand(const Command& command)
+void MainWindow::resendSettings()
 {
-    return m_cm->output(toBytes(command));
-}
-
-void MainWindow::sendSetting(const Command& command)
-{
-    // The operator's settings are not answered on failure. A write that fails on an open port
-    // (the adapter pulled) makes the port close itself and report linkLost once, which takes the
-    // failure path; a write to a port already closed goes nowhere.
-    (void)sendCommand(command);
+    m_resendAfterAck = false;
+    const int timebase = m_ui.cmbHorizontal->currentIndex();
+    if (timebase >= 0 && timebase < int(kTimebaseEntries.size()))
+        m_link->send(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(timebase)));
+    m_link->send(command(Opcode::CMD_TRIG_EDGE, 0, 0, m_ui.optFalling->isChecked() ? 1 : 0));
+    sendTriggerLevel();
+    m_link->send(command(Opcode::CMD_RUN, 0, 0, 0));
 }
 
 void MainWindow::cmdRetry_Click()
 {
-    connectInstrument(Attempt::Retry);
+    m_link->connectTo(m_portNumber);
 }
 
 void MainWindow::cmdPort_Click()
@@ -242,37 +237,41 @@ void MainWindow::selectTimebase(int index)
 void MainWindow::cmbHorizontal_Click()
 {
     // Sent as soon as the port is open, whether or not the instrument has answered.
-    if (m_state.linkDown)
+    if (m_link->linkDown())
         return;
     const int index = m_ui.cmbHorizontal->currentIndex();
     if (index < 0 || index >= int(kTimebaseEntries.size()))
         return;
-    sendSetting(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(index)));
+    m_link->send(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(index)));
 }
 
 void MainWindow::optRising_Click()
 {
-    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 0));
+    m_link->send(command(Opcode::CMD_TRIG_EDGE, 0, 0, 0));
 }
 
 void MainWindow::optFalling_Click()
 {
-    sendSetting(command(Opcode::CMD_TRIG_EDGE, 0, 0, 1));
+    m_link->send(command(Opcode::CMD_TRIG_EDGE, 0, 0, 1));
 }
 
 void MainWindow::SliderTriggerLevel_Change()
 {
     // The slider reports only real changes, so dragging its thumb sends one command per step.
+    sendTriggerLevel();
     const int v = m_ui.SliderTriggerLevel->value();
-    const std::optional<TrigLevelBytes> level = trigLevelBytes(v);
-    if (!level)
-        return; // only outside the slider's range of 0..50
-    m_state.trigLevelHigh = level->high;
-    m_state.trigLevelLow = level->low;
-    sendSetting(command(Opcode::CMD_TRIG_LEVEL, 0, level->high, level->low));
-
     const float y = triggerMarkerY(m_ui.pic->heightTwips(), m_ui.pic->topTwips(), v);
     m_ui.Trigger->setY(y, y);
+}
+
+void MainWindow::sendTriggerLevel()
+{
+    const std::optional<TrigLevelBytes> level = trigLevelBytes(m_ui.SliderTriggerLevel->value());
+    if (!level)
+        return; // only outside the slider's range of 0..50
+    m_trigLevelHigh = level->high;
+    m_trigLevelLow = level->low;
+    m_link->send(command(Opcode::CMD_TRIG_LEVEL, 0, level->high, level->low));
 }
 
 void MainWindow::cmdZero_Click()
@@ -284,14 +283,14 @@ void MainWindow::cmdZero_Click()
 void MainWindow::cmdRun_Click()
 {
     // The lamp shows the new state before the command goes out.
-    if (!m_state.isRunning) {
-        m_state.isRunning = kTrue;
+    if (!m_isRunning) {
+        m_isRunning = -1;
         m_ui.shpStatus->setColour(QColor::fromRgb(kGreen));
-        sendSetting(command(Opcode::CMD_RUN, 0, 0, 1));
+        m_link->send(command(Opcode::CMD_RUN, 0, 0, 1));
     } else {
-        m_state.isRunning = kFalse;
+        m_isRunning = 0;
         m_ui.shpStatus->setColour(QColor::fromRgb(kRed));
-        sendSetting(command(Opcode::CMD_RUN, 0, 0, 0));
+        m_link->send(command(Opcode::CMD_RUN, 0, 0, 0));
     }
 }
 
@@ -299,93 +298,64 @@ void MainWindow::tmrScan_Timer()
 {
     // The frame handler counts frames and turns the lamp green; the first tick that finds none
     // since the previous tick turns it black, one to two intervals after the last frame.
-    if (m_state.frameSeen == 0)
+    if (m_frameSeen == 0)
         m_ui.shpTr->setColour(QColor::fromRgb(kBlack));
-    m_state.frameSeen = 0;
+    m_frameSeen = 0;
 }
 
 void MainWindow::sliderPos_Change()
 {
-    setHorizontal(m_state.upperGuide,
-                  guideHeight(m_ui.pic->heightTwips(), m_ui.sliderPos->value()));
-    redrawGuides();
+    m_screen.setUpperGuide(m_ui.sliderPos->value());
+    m_ui.pic->screenChanged();
 }
 
 void MainWindow::sliderOff_Change()
 {
-    setHorizontal(m_state.lowerGuide,
-                  guideHeight(m_ui.pic->heightTwips(), m_ui.sliderOff->value()));
-    redrawGuides();
+    m_screen.setLowerGuide(m_ui.sliderOff->value());
+    m_ui.pic->screenChanged();
 }
 
 void MainWindow::cmdDef_Click()
 {
     m_ui.sliderPos->setValue(50);
     m_ui.sliderOff->setValue(50);
-    const std::int16_t middle = roundHalfEven(m_ui.pic->heightTwips() / 2.0);
-    setHorizontal(m_state.upperGuide, middle);
-    setHorizontal(m_state.lowerGuide, middle);
-    redrawGuides();
-}
-
-void MainWindow::tmrFirst_Timer()
-{
-    m_ui.tmrFirst->stop(); // one check per enabling
-    if (m_state.linkDown)
-        return;
-    m_state.rxBuffer = m_cm->input();
-    if (!isDeviceAck(m_state.rxBuffer))
-        return; // silent: no message, no new attempt
-    m_cm->setRThreshold(FRAME_RX_THRESHOLD);
-    m_ui.Frame1->setEnabled(true);
-    m_ui.Frame2->setEnabled(true);
-    m_state.rxBuffer = m_cm->input();
+    m_screen.setDefaultGuides();
+    m_ui.pic->screenChanged();
 }
 
 void MainWindow::cm_OnComm()
 {
-    if (m_cm->commEvent() != CommPort::comEvReceive)
+    const CommPort& cm = m_link->cm();
+    if (cm.commEvent() != CommPort::comEvReceive)
         return;
-    m_state.rxBuffer = m_cm->input();
-    // A read shorter than a frame changes nothing else: trace, verdict and lamps stay.
-    if (!decodeFrame(m_state.rxBuffer, m_state.sampleValues))
-        return;
-
-    if (m_sampleHeights.displayHeight() != double(m_ui.pic->heightTwips()))
-        m_sampleHeights = SampleHeights(m_ui.pic->heightTwips());
-    mapTrace(m_state.liveTrace, m_state.sampleValues, m_sampleHeights);
-    drawFrame(*m_ui.pic, m_state.liveTrace, m_state.upperGuide, m_state.lowerGuide);
-
-    const Verdict verdict = judge(m_state.liveTrace, m_state.upperGuide, m_state.lowerGuide);
-    m_state.aboveUpper = verdict.aboveUpper ? kTrue : kFalse;
-    m_state.belowLower = verdict.belowLower ? kTrue : kFalse;
-    m_ui.shpHigher->setColour(QColor::fromRgb(verdict.rejected() ? kRed : kBlack));
-    m_ui.shpMiddle->setColour(QColor::fromRgb(verdict.rejected() ? kBlack : kGreen));
-
-    // The activity timer clears the count every second; it still must not wrap if it stalls.
-    if (m_state.frameSeen < std::numeric_limits<std::int16_t>::max())
-        ++m_state.frameSeen;
-    m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
-}
-
-void MainWindow::cm_LinkLost(const QString& description)
-{
-    // A link lost while up fails like an attempt that could not open the port, once, so the
-    // operator can plug the adapter back and press Retry. A loss that a failed write of the
-    // connection sequence already reported changes nothing more.
-    if (!m_state.linkDown)
-        failurePath(description);
+    // Every read since the last event, oldest first, each judged on its own; the lamps end on
+    // the last frame's verdict and the screen shows its trace.
+    for (const QByteArray& read : cm.reads()) {
+        m_rxBuffer = read;
+        // A read shorter than a frame changes nothing else: trace, verdict and lamps stay.
+        if (!decodeFrame(m_rxBuffer, m_samples))
+            continue;
+        const Verdict verdict = m_screen.showFrame(m_samples);
+        m_aboveUpper = verdict.aboveUpper ? -1 : 0;
+        m_belowLower = verdict.belowLower ? -1 : 0;
+        m_ui.shpHigher->setColour(QColor::fromRgb(verdict.rejected() ? kRed : kBlack));
+        m_ui.shpMiddle->setColour(QColor::fromRgb(verdict.rejected() ? kBlack : kGreen));
+        // The activity timer clears the count every second; it still must not wrap if it
+        // stalls.
+        if (m_frameSeen < std::numeric_limits<std::int16_t>::max())
+            ++m_frameSeen;
+        m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
+        emit frameJudged(m_rxBuffer, verdict);
+    }
+    m_ui.pic->screenChanged();
+    // Repaints ride on this wake-up when their time has come.
+    RepaintThrottle::tick();
 }
 
 void MainWindow::Report_Click()
 {
     // Modal: the report form runs its own event loop, so timers and serial events go on.
     ReportForm::openModal(this);
-}
-
-void MainWindow::redrawGuides()
-{
-    lumatrax::redrawGuides(*m_ui.pic, m_state.upperGuide, m_state.lowerGuide);
 }
 
 void MainWindow::paintEvent(QPaintEvent*)
@@ -418,8 +388,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Stop on close, whether or not acquisition runs or the instrument ever answered; a failing
     // write never keeps the window from closing.
-    if (!m_state.linkDown)
-        (void)sendCommand(command(Opcode::CMD_RUN, 0, 0, 0));
+    m_link->stopOnClose();
     event->accept();
 }
 

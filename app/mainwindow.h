@@ -1,39 +1,40 @@
 #pragma once
 
-// The main window frmMain: owns every widget and all run-time state, and handles their events.
-// Only app/ wires the other folders together.
+// The main window frmMain: its widgets, its run-time state and its event handlers. Only app/
+// wires the other folders together: the link to the instrument (link/), the scope screen and
+// its widgets (display/) and the report form (report/).
+//
+// Everything it holds is private. What it shows is what an operator sees (widgets by their
+// object names, the lamps' colours, the screen's pixels), what it sends is what the instrument
+// receives, and every frame it judges is told by frameJudged().
 
-#include "app/mainwindowstate.h"
 #include "app/mainwindowui.h"
+#include "display/frameprocessing.h"
+#include "display/scopescreen.h"
 #include "link/protocol.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
 namespace lumatrax {
 
-class CommPort;
+class InstrumentLink;
+enum class LinkState;
 
 class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The start-up sequence; runs once, before the window is first shown.
     void formLoad();
-
-    [[nodiscard]] const MainWindowUi& ui() const { return m_ui; }
-    [[nodiscard]] const MainWindowState& state() const { return m_state; }
-    [[nodiscard]] CommPort& cm() const { return *m_cm; }
-
-    // The COM port number and the start-up directory: read and captured at start-up, kept for
-    // the whole run (there is one main window per run).
-    [[nodiscard]] std::int16_t portNumber() const { return m_portNumber; }
-    [[nodiscard]] const QString& appDir() const { return m_appDir; }
 
     // Every message box of the main window goes through this one function: modal, with an
     // error icon and a single OK button. Tests replace it to see and answer the messages.
@@ -46,6 +47,11 @@ public:
     using PortChooser =
         std::function<std::optional<std::int16_t>(QWidget* owner, std::int16_t current)>;
     void setPortChooser(PortChooser chooser) { m_portChooser = std::move(chooser); }
+
+signals:
+    // A read of 200 bytes or more has been judged as one frame and the lamps show its verdict.
+    // Told for every frame, in the order the reads arrived, with the whole read.
+    void frameJudged(const QByteArray& read, lumatrax::Verdict verdict);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -63,29 +69,37 @@ private:
     void sliderPos_Change();
     void sliderOff_Change();
     void cmdDef_Click();
-    void tmrFirst_Timer();
     void cm_OnComm();
-    void cm_LinkLost(const QString& description);
     void cmdRetry_Click();
     void cmdPort_Click();
-
-    // Opens the port and greets the instrument; on Retry also hides the connection group and
-    // rearms the detection check.
-    enum class Attempt { StartUp, Retry };
-    void connectInstrument(Attempt attempt);
-    void failurePath(const QString& description);
-    [[nodiscard]] std::optional<QString> sendCommand(const Command& command);
-    void sendSetting(const Command& command);
-    // The program's own choice of a timebase entry: handled as a selection from the list.
-    void selectTimebase(int index);
     void Report_Click();
 
-    void redrawGuides();
+    void linkStateChanged(LinkState state);
+    // Sets the trigger and run groups, the connection group and the status label from the
+    // link's state: the one place that does.
+    void showLinkState();
+    // After the instrument answers again following a lost link, it is told what the controls
+    // show, and stopped, so the screen and the instrument agree.
+    void resendSettings();
+    void sendTriggerLevel();
+    // The program's own choice of a timebase entry: handled as a selection from the list.
+    void selectTimebase(int index);
 
     MainWindowUi m_ui;
-    MainWindowState m_state;
-    CommPort* m_cm;
-    SampleHeights m_sampleHeights{0.0};
+    InstrumentLink* m_link;
+    ScopeScreen m_screen;
+
+    // Run-time state; flags are 16-bit, true = -1, false = 0.
+    std::int16_t m_isRunning = 0;
+    std::int16_t m_frameSeen = 0; // frames since the activity lamp's last tick
+    std::int16_t m_aboveUpper = 0;
+    std::int16_t m_belowLower = 0;
+    std::uint8_t m_trigLevelHigh = 0;
+    std::uint8_t m_trigLevelLow = 0;
+    QByteArray m_rxBuffer;   // the most recent read
+    SampleArray m_samples{}; // its samples; entry 200 stays 0
+    bool m_resendAfterAck = false;
+
     std::int16_t m_portNumber = 0;
     QString m_appDir;
     MessageBox m_messageBox;

@@ -114,8 +114,6 @@ void MainWindowUi::setupUi(QWidget* frmMain)
     cmdRetry = button(Frame3, "cmdRetry", "Retry", 120, 240, 615, 255);
     Frame3->hide();
 
-    tmrFirst = timer(frmMain, "tmrFirst");
-
     Frame2 = group(frmMain, "Frame2", "", 240, 5040, 7215, 855);
     cmdRun = button(Frame2, "cmdRun", "RUN/STOP", 240, 240, 1335, 375);
     lblMsg = label(Frame2, "lblMsg", "Searching ...", 3120, 360, 3375, 255);

@@ -46,8 +46,6 @@ struct MainWindowUi
     QPushButton* cmdPort = nullptr;
     QPushButton* cmdRetry = nullptr;
 
-    QTimer* tmrFirst = nullptr;
-
     QGroupBox* Frame2 = nullptr; // run group
     QPushButton* cmdRun = nullptr;
     QLabel* lblMsg = nullptr;

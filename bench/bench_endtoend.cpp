@@ -2,21 +2,27 @@
 //
 // The simulated instrument streams pieces back to back, one 210-byte burst per 4.2 ms, through
 // its pseudo-terminal into the real main window, shown on the current platform (offscreen unless
-// QT_QPA_PLATFORM says otherwise), with the guides at 25 and 75. It prints:
-//   - frames sent, frames judged (matched byte for byte with a frame sent, in order), and reads
-//     that held more than one burst;
-//   - CPU time per frame of the user-interface thread, where the whole program runs, and of the
-//     process without the simulator's own thread;
-//   - latency from the moment a burst's last byte reached the line (its write returned) to the
-//     moment the window had judged it and set its lamps: median, 99th percentile, maximum.
+// QT_QPA_PLATFORM says otherwise), with the guides at 25 and 75. Then the same stream goes to a
+// bare blocking reader: a loop with no Qt event loop that reads each burst, judges its 200 samples
+// against two limits and counts. It prints, from the one run:
+//   - frames sent, frames judged (matched byte for byte with a frame sent, in order);
+//   - CPU time per frame of the program (every thread of the process but the simulator's), the
+//     same for the bare reader, and their ratio;
+//   - wake-ups of the user-interface thread per second (its voluntary context switches);
+//   - latency from the moment a burst went onto the line (just before its write; a
+//     pseudo-terminal delivers the whole burst at once) to the moment the window had judged it
+//     and set its lamps, both read from one steady clock: median and 99th percentile.
 //
 // With --breakdown it also charges the user-interface thread's CPU time to the kinds of event it
 // handled; timing every event costs a little CPU of its own, so the total is then a little higher.
 //
-//   bench_endtoend [FRAMES] [--breakdown]     (default 5000 frames, 21 s of line time)
+//   bench_endtoend [FRAMES] [--breakdown] [--program-only]
+//                                  (default 5000 frames, 21 s of line time each; the last option
+//                                  leaves the bare reader out, for profiling the program alone)
 
 #include "app/mainwindow.h"
-#include "link/commport.h"
+#include "display/frameprocessing.h"
+#include "display/geometry.h"
 #include "link/configfile.h"
 #include "tools/simulator.h"
 
@@ -34,15 +40,25 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+constexpr int kUpperGuide = 25;
+constexpr int kLowerGuide = 75;
 
 std::chrono::nanoseconds cpuTime(clockid_t clock)
 {
@@ -56,6 +72,17 @@ double microseconds(std::chrono::nanoseconds d)
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
+// Times the calling thread gave up the processor to wait: each is one sleep and one wake-up.
+long voluntarySwitches()
+{
+    std::ifstream status("/proc/thread-self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::stol(line.substr(line.find(':') + 1));
+    return 0;
+}
+
 template <typename Done> bool runUntil(Done done, std::chrono::milliseconds limit)
 {
     QEventLoop loop;
@@ -64,7 +91,7 @@ template <typename Done> bool runUntil(Done done, std::chrono::milliseconds limi
         if (done())
             loop.quit();
     });
-    poll.start(100); // seldom, so the polling costs the measured thread next to nothing
+    poll.start(250); // seldom, so the polling costs the measured thread next to nothing
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
     if (!done())
         loop.exec();
@@ -105,25 +132,130 @@ private:
 const char* eventName(QEvent::Type type)
 {
     switch (type) {
-    case QEvent::SockAct:
-        return "serial port events: read, decode, draw list, judge, lamps";
+    case QEvent::MetaCall:
+        return "reads delivered at once (quiet line)";
+    case QEvent::Timer:
+        return "timers: turns that take reads, repaint pacing";
     case QEvent::UpdateRequest:
         return "repaints, at most about 30 a second";
-    case QEvent::Timer:
-        return "timers";
-    case QEvent::MetaCall:
-        return "queued calls";
     default:
         return nullptr;
     }
 }
 
-struct Judged
+// The simulator streaming `frames` pieces, recording what it sent and when each burst was made,
+// right before its write. Its I/O thread's CPU time is kept apart from the process's.
+class Stream
 {
-    Clock::time_point at;
-    qsizetype readSize;
-    VirtualInstrument::Frame samples;
+public:
+    Stream(const QString& directory, int frames)
+        : m_sim(options(directory)), m_sent(std::size_t(frames)), m_made(std::size_t(frames))
+    {
+        m_sim.instrument().setFrameSource([this, frames](std::uint64_t n) {
+            if (n + 1 == std::uint64_t(frames))
+                m_sim.instrument().stopStreaming();
+            m_sent[n] = m_sim.nextFrame();
+            m_made[n] = Clock::now();
+            return m_sent[n];
+        });
+        m_sim.instrument().setFrameObserver([this](std::uint64_t, Clock::time_point) {
+            m_cpuNs = cpuTime(CLOCK_THREAD_CPUTIME_ID).count();
+        });
+    }
+
+    bool start() { return m_sim.start(); }
+    void stop() { m_sim.stop(); }
+    [[nodiscard]] QString errorString() const { return m_sim.errorString(); }
+    [[nodiscard]] VirtualInstrument& instrument() { return m_sim.instrument(); }
+    [[nodiscard]] std::chrono::nanoseconds cpu() const
+    {
+        return std::chrono::nanoseconds(m_cpuNs.load());
+    }
+    [[nodiscard]] const std::vector<VirtualInstrument::Frame>& sent() const { return m_sent; }
+    [[nodiscard]] const std::vector<Clock::time_point>& made() const { return m_made; }
+
+private:
+    static SimOptions options(const QString& directory)
+    {
+        SimOptions o;
+        o.directory = directory;
+        o.port = 1;
+        return o;
+    }
+
+    Simulator m_sim;
+    std::vector<VirtualInstrument::Frame> m_sent;
+    std::vector<Clock::time_point> m_made;
+    std::atomic<std::int64_t> m_cpuNs{0};
 };
+
+struct Measured
+{
+    std::uint64_t sent = 0;
+    std::size_t judged = 0;
+    std::chrono::nanoseconds cpu{0}; // the process without the simulator's thread
+    double seconds = 0;
+};
+
+// The bare reader: blocking reads of the line, each burst's 200 samples judged against two byte
+// limits, counted. No Qt event loop.
+Measured bareReader(const QString& directory, int frames)
+{
+    Measured m;
+    Stream stream(directory, frames);
+    if (!stream.start())
+        return m;
+    const int fd = ::open(QFile::encodeName(stream.instrument().devicePath()).constData(),
+                          O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &raw);
+    // A sample is accepted between the byte values of the two guides.
+    const std::int16_t upper = guideHeight(ScopeScreen::kDesignedHeight, kUpperGuide);
+    const std::int16_t lower = guideHeight(ScopeScreen::kDesignedHeight, kLowerGuide);
+    int highest = 255, lowest = 0;
+    while (sampleHeight(ScopeScreen::kDesignedHeight, highest - SAMPLE_OFFSET) < upper)
+        --highest;
+    while (sampleHeight(ScopeScreen::kDesignedHeight, lowest - SAMPLE_OFFSET) > lower)
+        ++lowest;
+
+    const auto cpuBefore = cpuTime(CLOCK_PROCESS_CPUTIME_ID);
+    const auto simBefore = stream.cpu();
+    const auto wallBefore = Clock::now();
+    stream.instrument().startStreaming();
+    std::vector<std::uint8_t> pending;
+    pending.reserve(8192);
+    std::uint8_t buffer[4096];
+    int accepted = 0;
+    while (m.judged < std::size_t(frames)) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0)
+            break; // the stream stopped short
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        pending.insert(pending.end(), buffer, buffer + n);
+        std::size_t at = 0;
+        for (; pending.size() - at >= std::size_t(FRAME_RX_THRESHOLD); at += FRAME_RX_THRESHOLD) {
+            bool inside = true;
+            for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
+                inside &= pending[at + k] >= lowest && pending[at + k] <= highest;
+            accepted += inside;
+            ++m.judged;
+        }
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(at));
+    }
+    m.seconds = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    m.cpu = cpuTime(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - (stream.cpu() - simBefore);
+    m.sent = stream.instrument().framesSent();
+    ::close(fd);
+    stream.stop();
+    std::printf("bare reader accepted %d of %zu\n", accepted, m.judged);
+    return m;
+}
 
 } // namespace
 
@@ -134,146 +266,146 @@ int main(int argc, char* argv[])
     TimedApplication app(argc, argv);
     int frames = 5000;
     bool breakdown = false;
+    bool bareToo = true;
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--breakdown")
             breakdown = true;
+        else if (std::string_view(argv[i]) == "--program-only")
+            bareToo = false;
         else
             frames = std::max(10, std::atoi(argv[i]));
     }
 
     QTemporaryDir dir;
-    SimOptions options;
-    options.directory = dir.path();
-    options.port = 1;
-    Simulator sim(options);
     QFile config(configFilePath(dir.path()));
     if (!dir.isValid() || !config.open(QIODevice::WriteOnly) ||
-        config.write(formatPortNumber(1)) < 0 || !sim.start()) {
-        std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(sim.errorString()));
+        config.write(formatPortNumber(1)) < 0) {
+        std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
         return 1;
     }
     config.close();
 
-    // What the simulator sends, and when each burst's write returned: written on its I/O thread,
-    // read once it has stopped.
-    std::vector<VirtualInstrument::Frame> sent(static_cast<std::size_t>(frames));
-    std::vector<Clock::time_point> written(static_cast<std::size_t>(frames));
-    std::atomic<std::int64_t> simulatorCpuNs{0};
-    sim.instrument().setFrameSource([&](std::uint64_t n) {
-        if (n + 1 == std::uint64_t(frames))
-            sim.instrument().stopStreaming();
-        sent[n] = sim.nextFrame();
-        return sent[n];
-    });
-    sim.instrument().setFrameObserver([&](std::uint64_t count, Clock::time_point at) {
-        if (count <= written.size())
-            written[count - 1] = at;
-        simulatorCpuNs = cpuTime(CLOCK_THREAD_CPUTIME_ID).count();
-    });
-
-    QDir::setCurrent(dir.path());
-    MainWindow window;
-    window.setMessageBox([](QWidget*, const QString& title, const QString& text) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    });
-    window.formLoad();
-    window.show();
-    if (!runUntil([&] { return window.ui().Frame1->isEnabled(); }, std::chrono::seconds(5))) {
-        std::fprintf(stderr, "the simulated instrument was not detected\n");
-        return 1;
-    }
-    window.ui().sliderPos->setValue(25);
-    window.ui().sliderOff->setValue(75);
-    runUntil([] { return false; }, std::chrono::milliseconds(200)); // first paints settle
-
-    // Runs right after the window's own handler: the frame is judged and its lamps are set.
-    std::vector<Judged> judged;
-    judged.reserve(std::size_t(frames) + 16);
-    QObject::connect(&window.cm(), &CommPort::comm, &window, [&] {
-        if (window.cm().commEvent() != CommPort::comEvReceive)
-            return;
-        Judged j{Clock::now(), window.state().rxBuffer.size(), {}};
-        for (std::size_t k = 0; k < j.samples.size(); ++k)
-            j.samples[k] = std::uint8_t(window.state().sampleValues[k] + SAMPLE_OFFSET);
-        judged.push_back(j);
-    });
-
-    const auto uiCpuBefore = cpuTime(CLOCK_THREAD_CPUTIME_ID);
-    const auto processCpuBefore = cpuTime(CLOCK_PROCESS_CPUTIME_ID);
-    const auto simulatorCpuBefore = std::chrono::nanoseconds(simulatorCpuNs.load());
-    const auto wallBefore = Clock::now();
-    app.setTiming(breakdown);
-    sim.instrument().startStreaming();
-    const auto lineTime = std::chrono::microseconds(4200) * frames;
-    std::optional<Clock::time_point> allSent;
-    runUntil(
-        [&] {
-            if (!allSent && sim.instrument().framesSent() >= std::uint64_t(frames))
-                allSent = Clock::now();
-            // A frame lost to a merged read never comes: a second after the last one, stop.
-            return allSent && (judged.size() >= std::size_t(frames) ||
-                               Clock::now() - *allSent > std::chrono::seconds(1));
-        },
-        std::chrono::duration_cast<std::chrono::milliseconds>(lineTime) + std::chrono::seconds(10));
-    app.setTiming(false);
-    const auto wall = Clock::now() - wallBefore;
-    const auto uiCpu = cpuTime(CLOCK_THREAD_CPUTIME_ID) - uiCpuBefore;
-    const auto simulatorCpu = std::chrono::nanoseconds(simulatorCpuNs.load()) - simulatorCpuBefore;
-    const auto processCpu = cpuTime(CLOCK_PROCESS_CPUTIME_ID) - processCpuBefore;
-    const std::uint64_t framesSent = sim.instrument().framesSent();
-    sim.stop();
-
-    // Match the judged frames with the frames sent, in order.
+    Measured program;
+    std::chrono::nanoseconds uiCpu{0};
     std::vector<double> latency;
-    std::size_t next = 0;
-    int merged = 0, unmatched = 0;
-    for (const Judged& j : judged) {
-        merged += j.readSize > FRAME_RX_THRESHOLD;
-        const auto found = std::find(sent.begin() + std::ptrdiff_t(next), sent.end(), j.samples);
-        if (found == sent.end()) {
-            ++unmatched;
-            continue;
+    int unmatched = 0;
+    long switches = 0;
+    {
+        Stream stream(dir.path(), frames);
+        if (!stream.start()) {
+            std::fprintf(stderr, "cannot start the simulator: %s\n",
+                         qPrintable(stream.errorString()));
+            return 1;
         }
-        next = std::size_t(found - sent.begin());
-        latency.push_back(microseconds(j.at - written[next]));
-        ++next;
+        QDir::setCurrent(dir.path());
+        MainWindow window;
+        window.setMessageBox([](QWidget*, const QString& title, const QString& text) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+        });
+        window.formLoad();
+        window.show();
+        if (!runUntil([&] { return window.findChild<QGroupBox*>("Frame1")->isEnabled(); },
+                      std::chrono::seconds(5))) {
+            std::fprintf(stderr, "the simulated instrument was not detected\n");
+            return 1;
+        }
+        window.findChild<QSlider*>("sliderPos")->setValue(kUpperGuide);
+        window.findChild<QSlider*>("sliderOff")->setValue(kLowerGuide);
+        runUntil([] { return false; }, std::chrono::milliseconds(200)); // first paints settle
+
+        // Each frame judged, matched with the frames sent, in order.
+        std::size_t next = 0;
+        latency.reserve(std::size_t(frames));
+        QObject::connect(&window, &MainWindow::frameJudged, &window, [&](const QByteArray& read) {
+            const auto at = Clock::now();
+            ++program.judged;
+            VirtualInstrument::Frame samples{};
+            std::copy_n(read.constData(), samples.size(), samples.begin());
+            const auto& sent = stream.sent();
+            const auto found = std::find(sent.begin() + std::ptrdiff_t(next), sent.end(), samples);
+            if (found == sent.end()) {
+                ++unmatched;
+                return;
+            }
+            next = std::size_t(found - sent.begin());
+            latency.push_back(microseconds(at - stream.made()[next]));
+            ++next;
+        });
+
+        const auto cpuBefore = cpuTime(CLOCK_PROCESS_CPUTIME_ID);
+        const auto simBefore = stream.cpu();
+        const long switchesBefore = voluntarySwitches();
+        const auto wallBefore = Clock::now();
+        app.setTiming(breakdown);
+        const auto uiBefore = cpuTime(CLOCK_THREAD_CPUTIME_ID);
+        stream.instrument().startStreaming();
+        const auto lineTime = std::chrono::microseconds(4200) * frames;
+        std::optional<Clock::time_point> allSent;
+        runUntil(
+            [&] {
+                if (!allSent && stream.instrument().framesSent() >= std::uint64_t(frames))
+                    allSent = Clock::now();
+                // A frame lost never comes: a second after the last one, stop.
+                return allSent && (program.judged >= std::size_t(frames) ||
+                                   Clock::now() - *allSent > std::chrono::seconds(1));
+            },
+            std::chrono::duration_cast<std::chrono::milliseconds>(lineTime) +
+                std::chrono::seconds(10));
+        uiCpu = cpuTime(CLOCK_THREAD_CPUTIME_ID) - uiBefore;
+        app.setTiming(false);
+        program.seconds = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+        switches = voluntarySwitches() - switchesBefore;
+        program.cpu = cpuTime(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - (stream.cpu() - simBefore);
+        program.sent = stream.instrument().framesSent();
+        stream.stop();
+
+        if (breakdown) {
+            const double perFrame = double(std::max<std::size_t>(1, program.judged));
+            std::printf("CPU per frame, user-interface thread %8.1f us, of which\n",
+                        microseconds(uiCpu) / perFrame);
+            std::chrono::nanoseconds inEvents{0}, other{0};
+            for (const auto& [type, spent] : app.spent()) {
+                inEvents += spent;
+                if (const char* name = eventName(type))
+                    std::printf("  %-56s %6.1f us\n", name, microseconds(spent) / perFrame);
+                else
+                    other += spent;
+            }
+            std::printf("  %-56s %6.1f us\n", "other events", microseconds(other) / perFrame);
+            std::printf("  %-56s %6.1f us\n", "the event loop itself: polling, dispatching",
+                        microseconds(uiCpu - inEvents) / perFrame);
+        }
     }
+
+    const Measured bare = bareToo ? bareReader(dir.path(), frames) : Measured{};
+
     std::sort(latency.begin(), latency.end());
     const auto at = [&](double q) {
         return latency.empty()
                    ? 0.0
                    : latency[std::min(latency.size() - 1, std::size_t(q * double(latency.size())))];
     };
-
+    const auto perFrame = [](const Measured& m) {
+        return microseconds(m.cpu) / double(std::max<std::size_t>(1, m.judged));
+    };
     std::printf("frames sent                     %8llu  in %.2f s (%.1f per second)\n",
-                static_cast<unsigned long long>(framesSent),
-                std::chrono::duration<double>(wall).count(),
-                double(framesSent) / std::chrono::duration<double>(wall).count());
-    std::printf("frames judged                   %8zu  (%d reads held more than one burst, "
-                "%d judged reads matched no frame sent)\n",
-                latency.size(), merged, unmatched);
-    const double perFrame = double(std::max<std::size_t>(1, judged.size()));
-    std::printf("CPU per frame, UI thread        %8.1f us%s\n", microseconds(uiCpu) / perFrame,
-                breakdown ? ", of which" : "");
-    if (breakdown) {
-        std::chrono::nanoseconds inEvents{0}, other{0};
-        for (const auto& [type, spent] : app.spent()) {
-            inEvents += spent;
-            if (const char* name = eventName(type))
-                std::printf("  %-56s %6.1f us\n", name, microseconds(spent) / perFrame);
-            else
-                other += spent;
-        }
-        std::printf("  %-56s %6.1f us\n", "other events", microseconds(other) / perFrame);
-        std::printf("  %-56s %6.1f us\n", "the event loop itself: polling, dispatching",
-                    microseconds(uiCpu - inEvents) / perFrame);
-    }
-    std::printf("CPU per frame, process without  %8.1f us  (simulator thread: %.1f us per frame)\n"
-                "  the simulator thread\n",
-                microseconds(processCpu - simulatorCpu) / perFrame,
-                microseconds(simulatorCpu) / double(std::max<std::uint64_t>(1, framesSent)));
-    std::printf("latency, last byte to lamps     median %.0f us, p99 %.0f us, max %.0f us\n",
+                static_cast<unsigned long long>(program.sent), program.seconds,
+                double(program.sent) / program.seconds);
+    std::printf("frames judged                   %8zu  (%zu matched a frame sent, in order; "
+                "%d matched none)\n",
+                program.judged, latency.size(), unmatched);
+    std::printf("CPU per frame, program          %8.1f us  (every thread but the simulator's)\n",
+                perFrame(program));
+    std::printf("  of which the user-interface   %8.1f us\n",
+                microseconds(uiCpu) / double(std::max<std::size_t>(1, program.judged)));
+    std::printf("CPU per frame, bare reader      %8.1f us  (%zu of %llu frames judged)\n",
+                perFrame(bare), bare.judged, static_cast<unsigned long long>(bare.sent));
+    std::printf("ratio, program to bare reader   %8.2f\n",
+                perFrame(program) / std::max(0.001, perFrame(bare)));
+    std::printf("user-interface thread wake-ups  %8.1f per second\n",
+                double(switches) / program.seconds);
+    std::printf("latency, burst to lamps         median %.0f us, p99 %.0f us, max %.0f us\n",
                 at(0.5), at(0.99), latency.empty() ? 0.0 : latency.back());
-    std::printf("targets: every frame judged, under 100 us of CPU per frame, p99 under 5000 us\n");
+    std::printf("targets: every frame judged, ratio at most 2.5, p99 under 20000 us\n");
     return 0;
 }

@@ -33,14 +33,30 @@ QRect Lamp::shapeRect() const
 
 void Lamp::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF box = QRectF(shapeRect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = std::min(box.width(), box.height()) / 4.0;
-    painter.setPen(QPen(Qt::black, 1.0));
-    painter.setBrush(m_colour);
-    painter.drawRoundedRect(box, radius, radius);
+    // A lamp of the verdict flips between two colours up to thirty times a second: each colour
+    // is drawn once, antialiased, and then copied.
+    const qreal ratio = devicePixelRatioF();
+    if (m_pictureSize != size() || m_pictureRatio != ratio ||
+        m_pictureBackground != palette().window().color()) {
+        m_pictures.clear();
+        m_pictureSize = size();
+        m_pictureRatio = ratio;
+        m_pictureBackground = palette().window().color();
+    }
+    QPixmap& picture = m_pictures[m_colour.rgba()];
+    if (picture.isNull()) {
+        picture = QPixmap(size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        QPainter painter(&picture);
+        painter.fillRect(rect(), m_pictureBackground);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(shapeRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const qreal radius = std::min(box.width(), box.height()) / 4.0;
+        painter.setPen(QPen(Qt::black, 1.0));
+        painter.setBrush(m_colour);
+        painter.drawRoundedRect(box, radius, radius);
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
 }
 
 } // namespace lumatrax

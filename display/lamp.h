@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
+#include <QPixmap>
 #include <QWidget>
 
 namespace lumatrax {
@@ -35,6 +37,11 @@ private:
     Shape m_shape;
     QColor m_colour;
     RepaintThrottle* m_throttle;
+    // The lamp drawn in each colour shown so far, for one size, ratio and background.
+    QHash<QRgb, QPixmap> m_pictures;
+    QSize m_pictureSize;
+    qreal m_pictureRatio = 0;
+    QColor m_pictureBackground;
 };
 
 } // namespace lumatrax

@@ -30,6 +30,7 @@ inline int toLogical(std::int16_t twips)
 struct Target
 {
     QRgb* bits;
+    const QRgb* background; // erasing: the pixels to put back; drawing: null
     qsizetype stride;
     int logicalWidth; // logical pixels that are at least partly inside the image
     int logicalHeight;
@@ -39,30 +40,44 @@ struct Target
     std::vector<int> xs, ys; // otherwise: first device pixel of each logical pixel, plus one
 };
 
-template <int Ratio> inline void plot(const Target& t, int x, int y, QRgb colour)
+// Sets one device pixel: to the colour, or back to the background's pixel when erasing.
+template <bool Erase> inline void set(const Target& t, qsizetype at, QRgb colour)
+{
+    if constexpr (Erase)
+        t.bits[at] = t.background[at];
+    else
+        t.bits[at] = colour;
+}
+
+template <int Ratio, bool Erase> inline void plot(const Target& t, int x, int y, QRgb colour)
 {
     if (unsigned(x) >= unsigned(t.logicalWidth) || unsigned(y) >= unsigned(t.logicalHeight))
         return;
     if constexpr (Ratio == 1) {
-        t.bits[y * t.stride + x] = colour;
+        set<Erase>(t, y * t.stride + x, colour);
     } else if constexpr (Ratio == 2) {
-        QRgb* p = t.bits + 2 * y * t.stride + 2 * x;
-        p[0] = p[1] = p[t.stride] = p[t.stride + 1] = colour;
+        const qsizetype at = 2 * y * t.stride + 2 * x;
+        set<Erase>(t, at, colour);
+        set<Erase>(t, at + 1, colour);
+        set<Erase>(t, at + t.stride, colour);
+        set<Erase>(t, at + t.stride + 1, colour);
     } else {
         const int x0 = t.xs[x], x1 = std::min(t.xs[x + 1], t.deviceWidth);
         const int y0 = t.ys[y], y1 = std::min(t.ys[y + 1], t.deviceHeight);
         for (int row = y0; row < y1; ++row)
-            std::fill(t.bits + row * t.stride + x0, t.bits + row * t.stride + x1, colour);
+            for (int column = x0; column < x1; ++column)
+                set<Erase>(t, row * t.stride + column, colour);
     }
 }
 
-template <int Ratio> void bresenham(const Target& t, int x, int y, int xEnd, int yEnd, QRgb colour)
+template <int Ratio, bool Erase>
+void bresenham(const Target& t, int x, int y, int xEnd, int yEnd, QRgb colour)
 {
     const int dx = std::abs(xEnd - x), sx = x < xEnd ? 1 : -1;
     const int dy = -std::abs(yEnd - y), sy = y < yEnd ? 1 : -1;
     int error = dx + dy;
     for (;;) {
-        plot<Ratio>(t, x, y, colour);
+        plot<Ratio, Erase>(t, x, y, colour);
         if (x == xEnd && y == yEnd)
             return;
         const int e2 = 2 * error;
@@ -77,13 +92,12 @@ template <int Ratio> void bresenham(const Target& t, int x, int y, int xEnd, int
     }
 }
 
-} // namespace
-
-void rasterizeLines(QImage& image, std::span<const DrawnLine> lines, std::optional<QRgb> colour)
+Target target(QImage& image, const QRgb* background)
 {
     Q_ASSERT(image.format() == QImage::Format_RGB32);
     const qreal ratio = image.devicePixelRatio();
     Target t{reinterpret_cast<QRgb*>(image.bits()),
+             background,
              image.bytesPerLine() / qsizetype(sizeof(QRgb)),
              int(std::ceil(image.width() / ratio)),
              int(std::ceil(image.height() / ratio)),
@@ -103,26 +117,44 @@ void rasterizeLines(QImage& image, std::span<const DrawnLine> lines, std::option
         for (int y = 0; y <= t.logicalHeight; ++y)
             t.ys.push_back(int(std::floor(y * ratio)));
     }
+    return t;
+}
 
+template <bool Erase> void rasterize(const Target& t, std::span<const DrawnLine> lines)
+{
     for (const DrawnLine& line : lines) {
         const int x = toLogical(line.x1), y = toLogical(line.y1);
         const int xEnd = toLogical(line.x2), yEnd = toLogical(line.y2);
         if (std::max(x, xEnd) < 0 || std::min(x, xEnd) >= t.logicalWidth || std::max(y, yEnd) < 0 ||
             std::min(y, yEnd) >= t.logicalHeight)
             continue;
-        const QRgb rgb = 0xFF000000u | (colour ? *colour : line.colour);
+        const QRgb rgb = 0xFF000000u | line.colour;
         switch (t.ratio) {
         case 1:
-            bresenham<1>(t, x, y, xEnd, yEnd, rgb);
+            bresenham<1, Erase>(t, x, y, xEnd, yEnd, rgb);
             break;
         case 2:
-            bresenham<2>(t, x, y, xEnd, yEnd, rgb);
+            bresenham<2, Erase>(t, x, y, xEnd, yEnd, rgb);
             break;
         default:
-            bresenham<0>(t, x, y, xEnd, yEnd, rgb);
+            bresenham<0, Erase>(t, x, y, xEnd, yEnd, rgb);
             break;
         }
     }
+}
+
+} // namespace
+
+void rasterizeLines(QImage& image, std::span<const DrawnLine> lines)
+{
+    rasterize<false>(target(image, nullptr), lines);
+}
+
+void eraseLines(QImage& image, std::span<const DrawnLine> lines, const QImage& background)
+{
+    Q_ASSERT(background.size() == image.size() && background.format() == image.format() &&
+             background.bytesPerLine() == image.bytesPerLine());
+    rasterize<true>(target(image, reinterpret_cast<const QRgb*>(background.constBits())), lines);
 }
 
 QRect logicalBounds(std::span<const DrawnLine> lines)

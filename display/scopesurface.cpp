@@ -1,12 +1,14 @@
 #include "display/scopesurface.h"
 
 #include "display/lineobject.h"
+#include "display/linerasterizer.h"
 #include "display/repaintthrottle.h"
+#include "display/scopescreen.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <cmath>
+#include <span>
 
 namespace lumatrax {
 
@@ -17,10 +19,12 @@ ScopeSurface::ScopeSurface(QWidget* parent)
     setContentsMargins(kBorder, kBorder, kBorder, kBorder);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
-    // A frame is 600 segments; leave room so the frame path never allocates.
-    m_drawing.reserve(1024);
+    // A frame is 600 segments; leave room so painting never allocates.
+    m_current.reserve(1024);
     m_rasterized.reserve(1024);
 }
+
+ScopeSurface::~ScopeSurface() = default;
 
 float ScopeSurface::widthTwips() const
 {
@@ -37,6 +41,18 @@ float ScopeSurface::topTwips() const
     return float(y() * kTwipsPerPixel);
 }
 
+void ScopeSurface::setScreen(const ScopeScreen* screen)
+{
+    m_screen = screen;
+    m_rasterStale = true;
+    m_throttle->request();
+}
+
+void ScopeSurface::screenChanged()
+{
+    m_throttle->request();
+}
+
 void ScopeSurface::addLineObject(LineObject* line)
 {
     m_lineObjects.push_back(line);
@@ -47,20 +63,28 @@ void ScopeSurface::addLineObject(LineObject* line)
 void ScopeSurface::lineObjectMoved()
 {
     m_rasterStale = true;
-    requestRepaint();
-}
-
-void ScopeSurface::requestRepaint()
-{
     m_throttle->request();
 }
 
-// The window pixels that differ between what the backing image shows and what it will show.
-QRect ScopeSurface::changedArea() const
+// The window pixels that differ between what the backing image shows and what it will show:
+// where the lines that changed lie, before and after. From one frame to the next only the trace
+// moves; the guides stay where they were and need no copying.
+QRect ScopeSurface::changedArea()
 {
     if (m_rasterStale)
         return rect();
-    const QRect lines = logicalBounds(m_rasterized) | logicalBounds(m_drawing);
+    if (!m_screen || m_screen->revision() == m_rasterizedRevision)
+        return {};
+    m_screen->drawnLines(m_current);
+    QRect lines;
+    if (m_current.size() == m_rasterized.size()) {
+        for (std::size_t i = 0; i < m_current.size(); ++i)
+            if (!(m_current[i] == m_rasterized[i]))
+                lines |= logicalBounds(std::span(&m_current[i], 1)) |
+                         logicalBounds(std::span(&m_rasterized[i], 1));
+    } else {
+        lines = logicalBounds(m_rasterized) | logicalBounds(m_current);
+    }
     return lines.translated(contentsRect().topLeft()) & contentsRect();
 }
 
@@ -70,40 +94,53 @@ void ScopeSurface::flushRepaint()
         update(area);
 }
 
+void ScopeSurface::paintBackground(qreal ratio)
+{
+    m_background = QImage(contentsRect().size() * ratio, QImage::Format_RGB32);
+    m_background.setDevicePixelRatio(ratio);
+    m_background.fill(Qt::black);
+    const QRect bounds = m_background.rect();
+    QPainter slanted;
+    for (const LineObject* line : m_lineObjects) {
+        if (const std::optional<QRect> band = line->devicePixels(ratio)) {
+            const QRect r = band->intersected(bounds);
+            const QRgb rgb = line->colour().rgb();
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                auto* row = reinterpret_cast<QRgb*>(m_background.scanLine(y));
+                std::fill(row + r.left(), row + r.right() + 1, rgb);
+            }
+        } else {
+            if (!slanted.isActive())
+                slanted.begin(&m_background);
+            line->paint(slanted);
+        }
+    }
+}
+
 // Brings the backing image up to date; returns the window pixels it changed.
 QRect ScopeSurface::updateRaster(qreal ratio)
 {
     const QSize size = contentsRect().size() * ratio;
     if (m_raster.size() != size || m_raster.devicePixelRatio() != ratio)
         m_rasterStale = true;
-    if (!m_rasterStale && !m_changed)
-        return {};
     const QRect changed = changedArea();
+    if (changed.isEmpty())
+        return {};
     if (m_rasterStale) {
-        m_raster = QImage(size, QImage::Format_RGB32);
-        m_raster.setDevicePixelRatio(ratio);
-        m_raster.fill(Qt::black);
+        paintBackground(ratio);
+        m_raster = m_background.copy();
         m_rasterized.clear();
         m_rasterStale = false;
+        if (m_screen)
+            m_screen->drawnLines(m_current);
+        else
+            m_current.clear();
     }
-    // Erasing the old lines may also erase grid pixels; the grid is filled in again below.
-    rasterizeLines(m_raster, m_rasterized, qRgb(0, 0, 0));
-    rasterizeLines(m_raster, m_drawing);
-    m_rasterized = m_drawing;
-    m_changed = false;
-
-    const QRect bounds = m_raster.rect();
-    for (const LineObject* line : m_lineObjects) {
-        const std::optional<QRect> band = line->devicePixels(ratio);
-        if (!band)
-            continue;
-        const QRect r = band->intersected(bounds);
-        const QRgb rgb = line->colour().rgb();
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            auto* row = reinterpret_cast<QRgb*>(m_raster.scanLine(y));
-            std::fill(row + r.left(), row + r.right() + 1, rgb);
-        }
-    }
+    // The lines painted last time give the background back, then the current ones are drawn.
+    eraseLines(m_raster, m_rasterized, m_background);
+    rasterizeLines(m_raster, m_current);
+    m_rasterized.swap(m_current);
+    m_rasterizedRevision = m_screen ? m_screen->revision() : 0;
     return changed;
 }
 
@@ -121,15 +158,6 @@ void ScopeSurface::paintEvent(QPaintEvent* event)
     const QRect source(QPointF((area.topLeft() - inner.topLeft()) * ratio).toPoint(),
                        area.size() * ratio);
     painter.drawImage(area.topLeft(), m_raster, source);
-
-    // Slanted line objects, if any, are not in the image.
-    painter.save();
-    painter.setClipRect(area);
-    painter.translate(inner.topLeft());
-    for (const LineObject* line : m_lineObjects)
-        if (!line->devicePixels(1.0))
-            line->paint(painter);
-    painter.restore();
 
     if (!inner.contains(event->rect()))
         paintBorder(painter);

@@ -1,29 +1,29 @@
 #pragma once
 
-#include "display/geometry.h"
-#include "display/linerasterizer.h"
+#include "display/drawnline.h"
 
 #include <QImage>
-#include <QRgb>
 #include <QWidget>
 
+#include <cstdint>
 #include <vector>
 
 namespace lumatrax {
 
 class LineObject;
 class RepaintThrottle;
+class ScopeScreen;
 
-// The scope screen: a black drawing area inside a sunken two-pixel border, drawn on in twips
+// The scope screen's widget: a black drawing area inside a sunken two-pixel border, showing a
+// ScopeScreen. It paints in layers: black, the line objects placed on it (the grid), then the
+// screen's drawing (trace and guides, in their drawing order). Its drawing coordinates are twips
 // measured from the top-left corner of its inner area.
 //
-// What is drawn stays until the next clear. Clearing and drawing happen for every frame (up to
-// 238 a second) and only edit a list of the drawn segments, in drawing order. The list is
-// rasterized into a backing image when the widget paints, at the screen's device pixel ratio,
-// and repaints are capped by a RepaintThrottle. A paint erases the previously rasterized lines
-// with the background, draws the current ones and then the line objects placed on the surface
-// (the grid), which lie over the drawing and survive every clear. Its cost follows the number
-// of lit pixels, and only the area that changed is copied to the window.
+// The screen may change for every frame (up to 238 a second); the widget paints it at most at
+// the throttle's rate. It keeps the picture in a backing image at the screen's device pixel
+// ratio, together with the black-and-grid background: a paint puts the background back under
+// the lines painted last time and draws the current ones, so its cost follows the number of lit
+// pixels, and only the area that changed is copied to the window.
 class ScopeSurface : public QWidget
 {
     Q_OBJECT
@@ -31,56 +31,40 @@ public:
     static constexpr int kBorder = 2; // pixels of the sunken border on each side
 
     explicit ScopeSurface(QWidget* parent);
+    ~ScopeSurface() override;
 
     // Outer size and top edge in the parent's twips, as the geometry is computed from them.
     [[nodiscard]] float widthTwips() const;
     [[nodiscard]] float heightTwips() const;
     [[nodiscard]] float topTwips() const;
 
-    // Erases the drawing; line objects stay.
-    void clear()
-    {
-        m_drawing.clear();
-        changed();
-    }
-    void drawLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2, QRgb colour)
-    {
-        m_drawing.push_back({x1, y1, x2, y2, colour});
-        changed();
-    }
-    void drawSegment(const TraceSegment& s, QRgb colour)
-    {
-        drawLine(s.X1, s.Y1, s.X2, s.Y2, colour);
-    }
+    // What the surface shows; it must outlive the surface, or be replaced first.
+    void setScreen(const ScopeScreen* screen);
+    // The screen's drawing changed: the surface repaints at its own pace.
+    void screenChanged();
 
-    [[nodiscard]] const std::vector<DrawnLine>& drawing() const { return m_drawing; }
-
-    // Places a line object on the surface; the surface paints it and repaints when it moves.
+    // Places a line object on the surface, beneath the drawing; the surface repaints when it
+    // moves.
     void addLineObject(LineObject* line);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void changed()
-    {
-        if (!m_changed) {
-            m_changed = true;
-            requestRepaint();
-        }
-    }
     void lineObjectMoved();
-    void requestRepaint();
     void flushRepaint();
-    [[nodiscard]] QRect changedArea() const;
+    [[nodiscard]] QRect changedArea();
     QRect updateRaster(qreal ratio);
+    void paintBackground(qreal ratio);
     void paintBorder(QPainter& painter) const;
 
-    std::vector<DrawnLine> m_drawing;
+    const ScopeScreen* m_screen = nullptr;
+    std::uint64_t m_rasterizedRevision = 0;
+    std::vector<DrawnLine> m_current;    // the screen's lines as they stand
     std::vector<DrawnLine> m_rasterized; // the lines the backing image shows
-    QImage m_raster;
-    bool m_changed = false;
-    bool m_rasterStale = true; // line objects moved: rebuild the image whole
+    QImage m_background;                 // black and the line objects
+    QImage m_raster;                     // the background with the lines over it
+    bool m_rasterStale = true;           // size, ratio or line objects changed: rebuild whole
     std::vector<LineObject*> m_lineObjects;
     RepaintThrottle* m_throttle;
 };

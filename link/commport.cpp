@@ -3,31 +3,323 @@
 #include "link/comname.h"
 #include "link/protocol.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QSerialPort>
+#include <QThread>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <unistd.h>
+#include <condition_variable>
+#include <mutex>
+
+#ifndef Q_OS_UNIX
+#error "The port's reading thread waits on its file descriptor; this platform needs its own."
 #endif
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumatrax {
 
 namespace {
 
-// How much input() takes from the system beyond the receive buffer in one call: a few
-// receive buffers' worth, so a flooding device cannot keep it reading for ever.
-constexpr qint64 kMaxDrainPerInput = 64 * 1024;
+// How much one read takes from the system at most: many receive buffers' worth, so a flooding
+// device cannot keep the reading thread (or input()) reading for ever.
+constexpr qsizetype kMaxRead = 64 * 1024;
 
-// How long closing waits for queued bytes (the stop command on exit) to leave.
+// Reads handed over and not yet delivered. The user-interface thread takes them at every turn;
+// should it stall this long, the reading thread stops reading and the bytes wait in the system,
+// as they would behind a full receive buffer.
+constexpr std::size_t kMaxQueuedReads = 4096;
+
+// How long closing waits for bytes still queued (the stop command on exit) to leave.
 constexpr int kCloseFlushMs = 200;
 
+// How often a reading thread held back by a full queue looks again.
+constexpr int kBackPressurePollMs = 20;
+
 } // namespace
+
+// What the reading thread and the callers share, for one opening of the port.
+class CommPort::Line
+{
+public:
+    Line()
+    {
+        int fds[2] = {-1, -1};
+        if (::pipe(fds) == 0) {
+            for (int fd : fds)
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            wakeRead = fds[0];
+            wakeWrite = fds[1];
+        }
+    }
+    ~Line()
+    {
+        for (int fd : {wakeRead, wakeWrite})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // Makes the reading thread look at the shared state again.
+    void wake() const
+    {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeWrite, &byte, 1);
+    }
+
+    // Everything the system holds, appended to `to` up to kMaxRead bytes in all. False when
+    // the device failed; errno then tells why. Under `io`.
+    bool drainInto(QByteArray& to) const
+    {
+        char chunk[4096];
+        while (to.size() < kMaxRead) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n > 0) {
+                to.append(chunk, n);
+                // A read that did not fill the chunk took what waited; asking again would
+                // only cost a call that finds nothing.
+                if (n < qsizetype(sizeof chunk))
+                    return true;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n == 0 || errno == EAGAIN) {
+                // A raw terminal answers 0 when nothing waits; a hang-up shows in poll().
+                return true;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Hands as much of `tx` to the system as it takes now. False when the device failed. Under
+    // `io`.
+    bool writePending()
+    {
+        while (!tx.isEmpty()) {
+            const ssize_t n = ::write(fd, tx.constData(), std::size_t(tx.size()));
+            if (n > 0)
+                tx.remove(0, n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                return n < 0 && errno == EAGAIN;
+        }
+        return true;
+    }
+
+    // Marks the line lost with the system's reason; the reading thread closes the port. Under
+    // `io`.
+    void fail(int error)
+    {
+        if (!lost) {
+            lost = true;
+            lossReason = qt_error_string(error);
+        }
+        wake();
+    }
+
+    std::uint64_t opening = 0; // which opening of the port this is
+
+    std::mutex io; // the descriptor and everything below, up to `reads`
+    int fd = -1;   // the open port's descriptor; -1 before opening and after closing
+    int threshold = 0;
+    QByteArray pending; // read, waiting for the threshold
+    QByteArray tx;      // accepted for sending, not yet taken by the system
+    bool stop = false;
+    bool lost = false;
+    QString lossReason;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+
+    std::mutex readsMutex;
+    std::vector<QByteArray> reads;     // handed over, not yet delivered
+    std::atomic<bool> wakePending{false}; // a delivery is coming: no need to post another
+};
+
+// The thread that opens the port, reads it and closes it again, for one opening.
+class CommPort::Reader : public QThread
+{
+public:
+    Reader(CommPort* owner, std::shared_ptr<Line> line, QString device)
+        : m_owner(owner), m_line(std::move(line)), m_device(std::move(device))
+    {
+    }
+
+    // Starts the thread and waits until the port is open, or has failed to open.
+    std::optional<QString> openPort()
+    {
+        start();
+        std::unique_lock lock(m_openMutex);
+        m_opened.wait(lock, [this] { return m_openDone; });
+        return m_openError;
+    }
+
+protected:
+    void run() override
+    {
+        // The port belongs to this thread, which runs no event loop: Qt's notifiers for it
+        // never fire, and every byte is read below.
+        QSerialPort port;
+        port.setPortName(m_device);
+        port.setBaudRate(kBaudRate);
+        port.setDataBits(QSerialPort::Data8);
+        port.setReadBufferSize(kReceiveBufferSize);
+        if (!port.open(QIODevice::ReadWrite)) {
+            openDone(openFailure(port.errorString()));
+            return;
+        }
+        {
+            std::lock_guard lock(m_line->io);
+            m_line->fd = int(port.handle());
+        }
+        openDone(std::nullopt);
+
+        serve();
+
+        QString lossReason;
+        {
+            std::lock_guard lock(m_line->io);
+            m_line->fd = -1;
+            if (m_line->lost)
+                lossReason = m_line->lossReason;
+        }
+        port.close();
+        if (!lossReason.isNull())
+            QMetaObject::invokeMethod(
+                m_owner,
+                [owner = m_owner, opening = m_line->opening, lossReason] {
+                    if (owner->m_line && owner->m_line->opening == opening)
+                        owner->readerLost(lossReason);
+                },
+                Qt::QueuedConnection);
+    }
+
+private:
+    void openDone(std::optional<QString> error)
+    {
+        std::lock_guard lock(m_openMutex);
+        m_openError = std::move(error);
+        m_openDone = true;
+        m_opened.notify_all();
+    }
+
+    // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so.
+    [[nodiscard]] QString openFailure(const QString& reason) const
+    {
+        struct stat info{};
+        const bool exists = ::stat(QFile::encodeName(m_device).constData(), &info) == 0;
+        if ((exists && !S_ISCHR(info.st_mode)) || reason == qt_error_string(ENOTTY))
+            return QStringLiteral("not a serial port (%1)").arg(reason);
+        return reason;
+    }
+
+    void serve()
+    {
+        Line& line = *m_line;
+        for (;;) {
+            short events = 0;
+            bool backPressure = false;
+            {
+                std::lock_guard lock(line.io);
+                if (line.stop || line.lost)
+                    break;
+                {
+                    std::lock_guard readsLock(line.readsMutex);
+                    backPressure = line.reads.size() >= kMaxQueuedReads;
+                }
+                if (line.threshold > 0 && !backPressure)
+                    events |= POLLIN;
+                if (!line.tx.isEmpty())
+                    events |= POLLOUT;
+            }
+            pollfd fds[2] = {{line.fd, events, 0}, {line.wakeRead, POLLIN, 0}};
+            const int ready = ::poll(fds, 2, backPressure ? kBackPressurePollMs : -1);
+            if (ready < 0 && errno != EINTR)
+                break;
+            if (fds[1].revents & POLLIN) {
+                char drained[64];
+                while (::read(line.wakeRead, drained, sizeof drained) > 0) {
+                }
+            }
+
+            std::optional<QByteArray> read;
+            {
+                std::lock_guard lock(line.io);
+                if (line.stop) {
+                    flush(line);
+                    break;
+                }
+                if (line.lost)
+                    break;
+                if (!line.writePending()) {
+                    line.fail(errno);
+                    break;
+                }
+                if (line.threshold > 0 && !backPressure) {
+                    if (!line.drainInto(line.pending)) {
+                        line.fail(errno);
+                        break;
+                    }
+                    if (line.pending.size() >= line.threshold) {
+                        read = std::move(line.pending);
+                        line.pending = QByteArray();
+                    }
+                }
+                if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    // Pick up the system's reason; the bytes no longer matter.
+                    QByteArray rest;
+                    line.fail(line.drainInto(rest) ? EIO : errno);
+                    break;
+                }
+            }
+            if (read)
+                handOver(std::move(*read));
+        }
+    }
+
+    // Sends what is still queued, waiting at most kCloseFlushMs for the system to take it.
+    static void flush(Line& line)
+    {
+        QDeadlineTimer deadline(kCloseFlushMs);
+        while (!line.tx.isEmpty() && line.writePending() && !deadline.hasExpired()) {
+            pollfd out{line.fd, POLLOUT, 0};
+            if (::poll(&out, 1, int(deadline.remainingTime())) <= 0)
+                break;
+        }
+    }
+
+    void handOver(QByteArray read)
+    {
+        {
+            std::lock_guard lock(m_line->readsMutex);
+            m_line->reads.push_back(std::move(read));
+        }
+        if (!m_line->wakePending.exchange(true))
+            QMetaObject::invokeMethod(m_owner, &CommPort::turn, Qt::QueuedConnection);
+    }
+
+    CommPort* m_owner;
+    std::shared_ptr<Line> m_line;
+    QString m_device;
+    std::mutex m_openMutex;
+    std::condition_variable m_opened;
+    bool m_openDone = false;
+    std::optional<QString> m_openError;
+};
 
 CommPort::CommPort(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("cm"));
-    connect(&m_port, &QSerialPort::readyRead, this, &CommPort::onReadyRead);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &CommPort::onErrorOccurred);
+    m_turnTimer.setTimerType(Qt::PreciseTimer);
+    m_turnTimer.setInterval(kTurnInterval);
+    connect(&m_turnTimer, &QTimer::timeout, this, &CommPort::turn);
 }
 
 CommPort::~CommPort()
@@ -40,129 +332,142 @@ QString CommPort::describe(const QString& reason) const
     return QStringLiteral("%1 (%2): %3").arg(comName(m_number), m_devicePath, reason);
 }
 
-QString CommPort::lossDescription() const
-{
-    // The system's own reason for a vanished device is often an odd one ("Inappropriate ioctl
-    // for device"); say first what happened.
-    return describe(tr("The connection to the device was lost (%1)").arg(m_lossReason));
-}
-
 std::optional<QString> CommPort::open()
 {
     const QString entry = comDevicePath(m_number, m_startDirectory);
     // A COMn link is opened through the device it names, so the port's lock follows the device.
     const QString target = QFileInfo(entry).canonicalFilePath();
+    if (portOpen())
+        return describe(tr("The port is already open"));
+    close(); // what is left of an opening whose device was lost
     m_devicePath = target.isEmpty() ? entry : target;
 
-    if (m_port.isOpen())
-        return describe(tr("The port is already open"));
-
-    m_port.setPortName(m_devicePath);
-    m_port.setBaudRate(kBaudRate);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setReadBufferSize(kReceiveBufferSize);
-    m_lost = false;
-    if (!m_port.open(QIODevice::ReadWrite))
-        return describe(m_port.errorString());
+    auto line = std::make_shared<Line>();
+    line->opening = ++m_openings;
+    auto reader = std::make_unique<Reader>(this, line, m_devicePath);
+    if (const std::optional<QString> error = reader->openPort()) {
+        reader->wait();
+        return describe(*error);
+    }
+    m_line = std::move(line);
+    m_reader = std::move(reader);
     return std::nullopt;
 }
 
 void CommPort::close()
 {
-    if (!m_port.isOpen())
+    if (!m_reader)
         return;
-    if (!m_lost && m_port.bytesToWrite() > 0)
-        m_port.waitForBytesWritten(kCloseFlushMs);
-    m_port.close();
+    {
+        std::lock_guard lock(m_line->io);
+        m_line->stop = true;
+        m_line->wake();
+    }
+    m_reader->wait();
+    m_reader.reset();
+    m_line.reset();
+    m_turnTimer.stop();
+}
+
+bool CommPort::portOpen() const
+{
+    if (!m_line)
+        return false;
+    std::lock_guard lock(m_line->io);
+    return m_line->fd >= 0 && !m_line->lost;
 }
 
 std::optional<QString> CommPort::output(const QByteArray& bytes)
 {
-    if (!m_port.isOpen())
+    if (!m_line)
         return describe(tr("The port is not open"));
-    if (m_port.write(bytes) != bytes.size())
-        return describe(m_port.errorString());
-    // Hand the bytes to the system now, so a failing device is reported to the sender.
-    m_port.flush();
-    if (m_lost)
-        return lossDescription();
+    std::lock_guard lock(m_line->io);
+    if (m_line->lost)
+        return describe(tr("The connection to the device was lost (%1)").arg(m_line->lossReason));
+    if (m_line->fd < 0)
+        return describe(tr("The port is not open"));
+    const bool waiting = !m_line->tx.isEmpty();
+    m_line->tx.append(bytes);
+    if (waiting)
+        return std::nullopt; // behind bytes the reading thread sends
+    if (!m_line->writePending()) {
+        const int error = errno;
+        m_line->fail(error);
+        return describe(tr("The connection to the device was lost (%1)").arg(m_line->lossReason));
+    }
+    if (!m_line->tx.isEmpty())
+        m_line->wake(); // the system is full for now: the reading thread sends the rest
     return std::nullopt;
 }
 
 QByteArray CommPort::input()
 {
-    if (!m_port.isOpen())
+    if (!m_line)
         return {};
-    m_inInput = true;
-    QByteArray data = m_port.readAll();
-#ifdef Q_OS_UNIX
-    // Bytes the system holds that Qt has not pulled into the receive buffer yet.
-    const int fd = int(m_port.handle());
-    char chunk[4096];
-    qint64 drained = 0;
-    while (fd >= 0 && drained < kMaxDrainPerInput) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n <= 0)
-            break; // nothing more waits (EAGAIN), or the device failed: Qt reports that
-        data.append(chunk, n);
-        drained += n;
-    }
-#endif
-    m_inInput = false;
+    std::lock_guard lock(m_line->io);
+    if (m_line->fd < 0 || m_line->lost)
+        return {};
+    QByteArray data = std::move(m_line->pending);
+    m_line->pending = QByteArray();
+    if (!m_line->drainInto(data))
+        m_line->fail(errno);
     return data;
 }
 
 void CommPort::setRThreshold(int threshold)
 {
-    m_threshold = threshold;
-    if (threshold > 0)
-        QMetaObject::invokeMethod(this, &CommPort::raiseIfAboveThreshold, Qt::QueuedConnection);
-}
-
-void CommPort::onReadyRead()
-{
-    if (!m_inInput)
-        raiseIfAboveThreshold();
-}
-
-void CommPort::raiseIfAboveThreshold()
-{
-    if (m_threshold <= 0 || !m_port.isOpen() || m_port.bytesAvailable() < m_threshold)
+    if (!m_line)
         return;
-    raiseEvent(comEvReceive);
+    std::lock_guard lock(m_line->io);
+    m_line->threshold = threshold;
+    m_line->wake(); // bytes already waiting may reach the new threshold
 }
 
-void CommPort::raiseEvent(int kind)
+int CommPort::rThreshold() const
 {
-    m_commEvent = kind;
-    emit comm();
+    if (!m_line)
+        return 0;
+    std::lock_guard lock(m_line->io);
+    return m_line->threshold;
 }
 
-void CommPort::onErrorOccurred(QSerialPort::SerialPortError error)
+void CommPort::turn()
 {
-    switch (error) {
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-        break;
-    default:
-        // NoError, failures to open (reported by open() itself), and unsupported operations
-        // such as modem lines on a pseudo-terminal are not a loss of the link.
+    // A handler running a nested event loop: the reads wait for the turn after it.
+    if (m_inTurn || !m_line)
         return;
+    Line& line = *m_line;
+    std::vector<QByteArray> batch;
+    {
+        std::lock_guard lock(line.readsMutex);
+        batch.swap(line.reads);
     }
-    if (!m_port.isOpen() || m_lost)
-        return;
-    m_lost = true;
-    m_lossReason = m_port.errorString();
-    // Closing inside Qt's own error report is unsafe; close once control is back in the loop.
-    QMetaObject::invokeMethod(this, &CommPort::closeAfterLoss, Qt::QueuedConnection);
+    if (batch.empty()) {
+        // Nothing came since the last turn: rest until the reading thread wakes us again. A read
+        // handed over between the look above and this store has found the flag still set.
+        m_turnTimer.stop();
+        line.wakePending.store(false);
+        std::lock_guard lock(line.readsMutex);
+        if (line.reads.empty() || line.wakePending.exchange(true))
+            return;
+        batch.swap(line.reads);
+    }
+    const bool wasFull = batch.size() >= kMaxQueuedReads;
+    m_delivering = std::move(batch);
+    m_inTurn = true;
+    emit comm();
+    m_inTurn = false;
+    m_delivering.clear();
+    // While reads keep coming, the timer takes them at its pace; they only pile up between.
+    if (!m_turnTimer.isActive() && m_line)
+        m_turnTimer.start();
+    if (wasFull && m_line)
+        m_line->wake();
 }
 
-void CommPort::closeAfterLoss()
+void CommPort::readerLost(const QString& reason)
 {
-    if (m_port.isOpen())
-        m_port.close();
-    emit linkLost(lossDescription());
+    emit linkLost(describe(tr("The connection to the device was lost (%1)").arg(reason)));
 }
 
 } // namespace lumatrax

@@ -2,17 +2,34 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace lumatrax {
 
-// The serial port component of the main window: one COM port at 500000 bit/s, 8 data bits,
-// raw bytes both ways, a 1024-byte receive buffer and a receive threshold that raises the
-// communications event on the user-interface thread.
+// The serial port component: one COM port at 500000 bit/s, 8 data bits, raw bytes both ways, a
+// receive threshold and a communications event that hands reads to the user-interface thread.
+//
+// The port is read on a thread of its own. That thread opens the port with Qt Serial Port (which
+// settles the device, its settings, its lock file and its errors) and runs no event loop, so Qt's
+// own notifiers never fire: it waits on the port's descriptor and reads it directly. Writes and
+// the reads of input() go straight to the descriptor from the calling thread, under the same
+// lock as the reading thread's, so bytes keep their order both ways.
+//
+// Receiving: while the threshold is 0 nothing is read; bytes wait in the system, and input()
+// takes them. With a threshold of N, a read is handed over once at least N bytes wait (bytes
+// already waiting when the threshold is armed count), and it holds every byte waiting then.
+// Reads reach the user-interface thread in order, whole, once each. The communications event
+// comm() delivers every read handed over since the previous one in one go, at most once per
+// kTurnInterval, so at the line's full rate the user-interface thread wakes at about the screen's
+// rate, not once per frame; when reads are rare each one is delivered at once.
 //
 // Operations that can fail return the error's description, naming the port, the device it
 // resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory").
@@ -20,15 +37,16 @@ namespace lumatrax {
 // (DTR, RTS) are never touched.
 //
 // When the device goes away while open (an adapter pulled, the far side of a pseudo-terminal
-// closed), Qt reports read or resource errors over and over. The port is closed on the first of
-// them and linkLost() is emitted once; later errors are ignored.
+// closed) the reading thread closes the port and linkLost() is emitted once.
 class CommPort : public QObject
 {
     Q_OBJECT
 public:
-    // The kind of communications event being reported: received data reached the threshold.
+    // The kind of communications event: received data reached the threshold.
     static constexpr int comEvReceive = 2;
     static constexpr qint64 kReceiveBufferSize = 1024;
+    // The least time between two communications events: about 60 a second.
+    static constexpr std::chrono::milliseconds kTurnInterval{16};
 
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
@@ -40,33 +58,33 @@ public:
     void setCommPort(std::int16_t number) { m_number = number; }
     [[nodiscard]] std::int16_t commPort() const { return m_number; }
 
-    // Opens the selected port; fails when it does not exist, cannot be opened or is open already.
+    // Opens the selected port; fails when it does not exist, is not a serial port, cannot be
+    // opened or is open already.
     [[nodiscard]] std::optional<QString> open();
+    // Sends what is still queued (for at most a fifth of a second) and closes the port.
     void close();
-    [[nodiscard]] bool portOpen() const { return m_port.isOpen(); }
+    [[nodiscard]] bool portOpen() const;
 
-    // Queues the bytes for sending in one write and returns at once.
+    // Hands the bytes to the system in one write and returns at once; what the system cannot
+    // take yet is sent by the reading thread, in order.
     [[nodiscard]] std::optional<QString> output(const QByteArray& bytes);
 
-    // Every byte waiting, in arrival order, also those the system holds that have not reached
-    // the receive buffer yet; empty when nothing waits.
+    // Every byte waiting, in arrival order, up to a bound of many receive buffers' worth; empty
+    // when nothing waits.
     [[nodiscard]] QByteArray input();
 
-    // 0: no communications events; N > 0: the event is raised whenever at least N bytes wait.
+    // 0: no communications events; N > 0: reads of at least N bytes are handed over.
     void setRThreshold(int threshold);
-    [[nodiscard]] int rThreshold() const { return m_threshold; }
+    [[nodiscard]] int rThreshold() const;
 
-    // The kind of the event being reported, valid inside a comm() handler.
-    [[nodiscard]] int commEvent() const { return m_commEvent; }
-
-    // Raises the communications event with the given kind. The port raises comEvReceive itself;
-    // other kinds exist so their handling (ignoring them) can be exercised.
-    void raiseEvent(int kind);
+    // Inside a comm() handler: the kind of event and the reads it delivers, oldest first.
+    [[nodiscard]] int commEvent() const { return comEvReceive; }
+    [[nodiscard]] const std::vector<QByteArray>& reads() const { return m_delivering; }
 
     [[nodiscard]] QString devicePath() const { return m_devicePath; }
 
 signals:
-    // The communications event; read commEvent() for its kind.
+    // The communications event; reads() holds what it delivers.
     void comm();
     // The device went away while the port was open; the port is closed already. The
     // description names the port and the device, says that the connection was lost and gives the
@@ -74,22 +92,22 @@ signals:
     void linkLost(const QString& description);
 
 private:
-    void onReadyRead();
-    void onErrorOccurred(QSerialPort::SerialPortError error);
-    void closeAfterLoss();
-    void raiseIfAboveThreshold();
-    [[nodiscard]] QString describe(const QString& reason) const;
-    [[nodiscard]] QString lossDescription() const;
+    class Line;
+    class Reader;
 
-    QSerialPort m_port;
+    void turn();
+    void readerLost(const QString& reason);
+    [[nodiscard]] QString describe(const QString& reason) const;
+
     QString m_startDirectory;
     QString m_devicePath;
     std::int16_t m_number = 0;
-    int m_threshold = 0;
-    int m_commEvent = 0;
-    bool m_inInput = false;
-    bool m_lost = false;
-    QString m_lossReason;
+    std::uint64_t m_openings = 0;
+    std::shared_ptr<Line> m_line;
+    std::unique_ptr<Reader> m_reader;
+    std::vector<QByteArray> m_delivering;
+    QTimer m_turnTimer;
+    bool m_inTurn = false;
 };
 
 } // namespace lumatrax

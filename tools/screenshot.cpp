@@ -81,13 +81,15 @@ int main(int argc, char* argv[])
     });
     frmMain.formLoad();
     frmMain.show();
-    if (!waitUntil([&] { return frmMain.ui().Frame1->isEnabled(); }, 5000))
+    if (!waitUntil([&] { return frmMain.findChild<QGroupBox*>("Frame1")->isEnabled(); }, 5000))
         std::fprintf(stderr, "the virtual instrument was not detected\n");
     // Guides at whole tens of percent lie under grid lines; these two lie between them.
-    frmMain.ui().sliderPos->setValue(25);
-    frmMain.ui().sliderOff->setValue(75);
+    frmMain.findChild<QSlider*>("sliderPos")->setValue(25);
+    frmMain.findChild<QSlider*>("sliderOff")->setValue(75);
+    bool judged = false;
+    QObject::connect(&frmMain, &lumatrax::MainWindow::frameJudged, [&judged] { judged = true; });
     instrument.sendFrame(piece());
-    waitUntil([&] { return frmMain.state().frameSeen > 0; }, 5000);
+    waitUntil([&] { return judged; }, 5000);
     waitUntil([] { return false; }, 100); // let the capped repaints run
 
     const QPixmap shot = frmMain.grab();
