@@ -1,25 +1,38 @@
 #pragma once
 
-// Helpers for tests that start the main window. Each test starts the program in a start-up
-// directory of its own, with its own Lumatrax.cfg and COMn entries, so no test reads a developer's
-// configuration or opens a real serial port, and each gets its own pseudo-terminal (Qt Serial
-// Port's lock files are named after the device, machine-wide). Message boxes are recorded
-// instead of shown, so no test waits on one.
+// The one fixture of the tests that start the main window. Each test starts the program in a
+// start-up directory of its own, with its own Lumatrax.cfg and COMn entries, so no test reads a
+// developer's configuration or opens a real serial port, and each gets its own pseudo-terminal
+// (Qt Serial Port's lock files are named after the device, machine-wide). Message boxes are
+// recorded instead of shown, so no test waits on one.
+//
+// Tests observe the program as an operator and the instrument do: widgets by their object names,
+// lamp colours, the screen's pixels, the bytes the instrument receives, files; and every judged
+// frame through the window's frameJudged(), checked against a verdict worked out here from the
+// bytes and the guide sliders alone.
 
 #include "app/mainwindow.h"
+#include "display/lamp.h"
 #include "link/configfile.h"
+#include "link/protocol.h"
 #include "tools/virtualinstrument.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
 #include <QSlider>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
+#include <cmath>
 #include <memory>
+#include <vector>
 
 namespace lumatrax::test {
 
@@ -113,7 +126,36 @@ struct MessageLog
     }
 };
 
-// A main window, not yet started, in a start-up directory whose Lumatrax.cfg names `port`.
+// Colours of the lamps.
+inline const QColor kLampGreen(0, 255, 0);
+inline const QColor kLampRed(255, 0, 0);
+inline const QColor kLampBlack(0, 0, 0);
+inline const QColor kLampGrey(128, 128, 128);
+
+// Whether a frame is rejected, worked out from its bytes and the guide sliders alone: a sample's
+// screen height, round((255 - b) x H / 256), and a guide's, round(H x v / 100), both rounded half
+// to even for the 4815-twip screen; a sample above the upper guide or below the lower one rejects.
+struct ExpectedVerdict
+{
+    bool aboveUpper = false;
+    bool belowLower = false;
+};
+[[nodiscard]] inline ExpectedVerdict expectedVerdict(QByteArrayView frame, int upperSlider,
+                                                     int lowerSlider)
+{
+    constexpr double kHeight = 4815;
+    const double upper = std::nearbyint(kHeight * upperSlider / 100);
+    const double lower = std::nearbyint(kHeight * lowerSlider / 100);
+    ExpectedVerdict v;
+    for (int k = 0; k < SAMPLES_PER_FRAME; ++k) {
+        const double y = std::nearbyint((255.0 - std::uint8_t(frame[k])) * kHeight / 256);
+        v.aboveUpper |= y < upper;
+        v.belowLower |= y > lower;
+    }
+    return v;
+}
+
+// The main window, not yet started, in a start-up directory whose Lumatrax.cfg names `port`.
 // With an instrument, COMn leads to it; without one, COMn names a missing device.
 struct Rig
 {
@@ -121,6 +163,19 @@ struct Rig
     VirtualInstrument instrument;
     MessageLog messages;
     std::unique_ptr<MainWindow> window;
+
+    // Every frame the window judged, with what the lamps showed right after it.
+    struct Judged
+    {
+        QByteArray read;
+        Verdict verdict;
+        QColor accept;
+        QColor reject;
+    };
+    std::vector<Judged> judged;
+    // The first frame whose verdict or lamps differ from what its bytes and the guide sliders
+    // say; empty while there is none.
+    QString firstMismatch;
 
     explicit Rig(int port, bool withInstrument = true,
                  VirtualInstrument::AckBehaviour ack = VirtualInstrument::AckBehaviour::immediate())
@@ -135,8 +190,75 @@ struct Rig
         }
         window = std::make_unique<MainWindow>();
         window->setMessageBox(messages.recorder());
+        QObject::connect(window.get(), &MainWindow::frameJudged, window.get(),
+                         [this](const QByteArray& read, Verdict verdict) { check(read, verdict); });
     }
     ~Rig() { window.reset(); }
+
+    template <typename T = QWidget> [[nodiscard]] T* widget(const char* name) const
+    {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("the main window has no %s", name);
+        return found;
+    }
+    [[nodiscard]] QColor lamp(const char* name) const { return widget<Lamp>(name)->colour(); }
+    [[nodiscard]] QString status() const { return widget<QLabel>("lblMsg")->text(); }
+    // Retry and Port offered.
+    [[nodiscard]] bool retryOffered() const { return widget("Frame3")->isVisible(); }
+    // The trigger and run groups usable.
+    [[nodiscard]] bool controlsEnabled() const
+    {
+        return widget("Frame1")->isEnabled() && widget("Frame2")->isEnabled();
+    }
+    [[nodiscard]] QTimer* detectionTimer() const { return widget<QTimer>("tmrFirst"); }
+
+    // Starts the program as it starts, and shows the window (hidden widgets are not visible to
+    // isVisible(), so the window is shown).
+    void start()
+    {
+        window->formLoad();
+        window->show();
+    }
+    // Starts and waits for the instrument to be detected.
+    [[nodiscard]] bool startDetected(int timeoutMs = 5000)
+    {
+        start();
+        return QTest::qWaitFor([this] { return controlsEnabled(); }, timeoutMs);
+    }
+    void setGuides(int upper, int lower)
+    {
+        widget<QSlider>("sliderPos")->setValue(upper);
+        widget<QSlider>("sliderOff")->setValue(lower);
+    }
+    // Sends bytes as one burst and waits until `frames` more frames have been judged.
+    [[nodiscard]] bool sendAndJudge(const QByteArray& burst, std::size_t frames = 1,
+                                    int timeoutMs = 5000)
+    {
+        const std::size_t want = judged.size() + frames;
+        return instrument.sendRaw(burst) &&
+               QTest::qWaitFor([&] { return judged.size() >= want; }, timeoutMs);
+    }
+
+private:
+    void check(const QByteArray& read, Verdict verdict)
+    {
+        const int upper = widget<QSlider>("sliderPos")->value();
+        const int lower = widget<QSlider>("sliderOff")->value();
+        const ExpectedVerdict want = expectedVerdict(read, upper, lower);
+        judged.push_back({read, verdict, lamp("shpMiddle"), lamp("shpHigher")});
+        const bool rejected = want.aboveUpper || want.belowLower;
+        const bool right = read.size() >= SAMPLES_PER_FRAME &&
+                           verdict.aboveUpper == want.aboveUpper &&
+                           verdict.belowLower == want.belowLower &&
+                           judged.back().accept == (rejected ? kLampBlack : kLampGreen) &&
+                           judged.back().reject == (rejected ? kLampRed : kLampBlack);
+        if (!right && firstMismatch.isEmpty())
+            firstMismatch = QStringLiteral("frame %1, a read of %2 bytes: ACCEPT %3, REJECT %4")
+                                .arg(judged.size())
+                                .arg(read.size())
+                                .arg(judged.back().accept.name(), judged.back().reject.name());
+    }
 };
 
 } // namespace lumatrax::test

@@ -8,7 +8,6 @@
 #include "app/mainwindow.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
-#include "link/commport.h"
 #include "report/reportform.h"
 #include "tests/testsupport.h"
 
@@ -104,9 +103,10 @@ private:
     // Starts the window against a fresh instrument and shows it.
     MainWindow& start(Ack ack = Ack::immediate());
     [[nodiscard]] bool detected() const;
-    template <typename T> T* widget(const char* name) const
+    template <typename T> T* widget(const char* name) const { return m_rig->widget<T>(name); }
+    [[nodiscard]] LineObject* marker() const
     {
-        return m_rig->window->findChild<T*>(QLatin1String(name));
+        return m_rig->window->findChild<LineObject*>(QStringLiteral("Trigger"));
     }
 
     std::unique_ptr<test::Rig> m_rig;
@@ -125,7 +125,7 @@ MainWindow& TestAcquisition::start(Ack ack)
 
 bool TestAcquisition::detected() const
 {
-    return QTest::qWaitFor([this] { return m_rig->window->ui().Frame1->isEnabled(); }, kTimeoutMs);
+    return QTest::qWaitFor([this] { return m_rig->controlsEnabled(); }, kTimeoutMs);
 }
 
 void TestAcquisition::cleanup()
@@ -141,14 +141,12 @@ void TestAcquisition::beforeDetectionOnlyTheUngroupedControlsRespond()
     auto* level = widget<QSlider>("SliderTriggerLevel");
     QTest::mouseClick(level, Qt::LeftButton, {}, aboveTheThumb(level));
     QCOMPARE(level->value(), 25);
-    QCOMPARE(w.state().isRunning, kFalse);
-    QCOMPARE(w.ui().shpStatus->colour(), QColor(255, 0, 0));
+    QCOMPARE(m_rig->lamp("shpStatus"), test::kLampRed);
 
     QTest::keyClick(widget<QComboBox>("cmbHorizontal"), Qt::Key_Down);
     auto* upper = widget<QSlider>("sliderPos");
     QTest::mouseClick(upper, Qt::LeftButton, {}, aboveTheThumb(upper));
     QCOMPARE(upper->value(), 40);
-    QCOMPARE(w.state().upperGuide[0].Y1, std::int16_t(1926));
     QTest::mouseClick(widget<QPushButton>("cmdDef"), Qt::LeftButton);
     QCOMPARE(upper->value(), 50);
 
@@ -188,8 +186,7 @@ void TestAcquisition::timebaseSendsNothingAfterAFailedOpen()
     // port's state and the single message are what there is to see.
     QCoreApplication::processEvents();
     QCOMPARE(m_rig->messages.texts.size(), 1);
-    QCOMPARE(w.state().linkDown, kTrue);
-    QVERIFY(!w.cm().portOpen());
+    QVERIFY(m_rig->retryOffered());
 }
 
 void TestAcquisition::timebaseEntryChosenFromTheListIsSent_data()
@@ -319,9 +316,7 @@ void TestAcquisition::triggerLevelSendsItsCodeAndMovesTheMarker()
     level->setValue(value);
     sent << QStringLiteral("129,0,%1,%2").arg(high).arg(low);
 
-    QCOMPARE(int(w.state().trigLevelHigh), high);
-    QCOMPARE(int(w.state().trigLevelLow), low);
-    QCOMPARE(w.ui().Trigger->ends(), (LineEnds{7440.0f, markerY, 7560.0f, markerY}));
+    QCOMPARE(marker()->ends(), (LineEnds{7440.0f, markerY, 7560.0f, markerY}));
     w.close();
     QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), sent + QStringList{kStop}, kTimeoutMs);
 }
@@ -358,12 +353,10 @@ void TestAcquisition::zeroCentresTheLevelOnce()
     QVERIFY(detected());
     auto* level = widget<QSlider>("SliderTriggerLevel");
     level->setValue(40);
-    QCOMPARE(w.ui().Trigger->ends().y1, 4092.0f);
+    QCOMPARE(marker()->ends().y1, 4092.0f);
     QTest::mouseClick(widget<QPushButton>("cmdZero"), Qt::LeftButton);
     QCOMPARE(level->value(), 25);
-    QCOMPARE(w.ui().Trigger->ends(), (LineEnds{7440.0f, 2647.5f, 7560.0f, 2647.5f}));
-    QCOMPARE(int(w.state().trigLevelHigh), 1);
-    QCOMPARE(int(w.state().trigLevelLow), 244);
+    QCOMPARE(marker()->ends(), (LineEnds{7440.0f, 2647.5f, 7560.0f, 2647.5f}));
     QTest::mouseClick(widget<QPushButton>("cmdZero"), Qt::LeftButton);
     w.close();
     QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument),
@@ -376,13 +369,11 @@ void TestAcquisition::runStopTogglesTheLampAndSendsStartThenStop()
     QVERIFY(detected());
     auto* run = widget<QPushButton>("cmdRun");
     QTest::mouseClick(run, Qt::LeftButton);
-    QCOMPARE(w.state().isRunning, kTrue);
-    QCOMPARE(w.ui().shpStatus->colour(), kGreenLamp);
+    QCOMPARE(m_rig->lamp("shpStatus"), kGreenLamp);
     // First after the greeting: start-up's choice of 40µs and the detection sent no setting.
     QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), QStringList{"128,0,0,1"}, kTimeoutMs);
     QTest::mouseClick(run, Qt::LeftButton);
-    QCOMPARE(w.state().isRunning, kFalse);
-    QCOMPARE(w.ui().shpStatus->colour(), QColor(255, 0, 0));
+    QCOMPARE(m_rig->lamp("shpStatus"), test::kLampRed);
     QTRY_COMPARE_WITH_TIMEOUT(settings(m_rig->instrument), (QStringList{"128,0,0,1", kStop}),
                               kTimeoutMs);
 }
@@ -391,15 +382,14 @@ void TestAcquisition::activityLampFollowsTheFrames()
 {
     MainWindow& w = start();
     QVERIFY(detected());
-    Lamp* lamp = w.ui().shpTr;
-    QSignalSpy ticks(w.ui().tmrScan, &QTimer::timeout);
+    auto* lamp = widget<Lamp>("shpTr");
+    QSignalSpy ticks(widget<QTimer>("tmrScan"), &QTimer::timeout);
     m_rig->instrument.setFrameInterval(100ms);
     m_rig->instrument.startStreaming();
     QTRY_COMPARE_WITH_TIMEOUT(lamp->colour(), kGreenLamp, kTimeoutMs);
     for (int i = 0; i < 2; ++i) {
         QVERIFY(ticks.wait(2000));
         QCOMPARE(lamp->colour(), kGreenLamp);
-        QCOMPARE(w.state().frameSeen, std::int16_t(0)); // the tick clears the count
     }
     m_rig->instrument.stopStreaming();
     QElapsedTimer sinceLastFrame;
@@ -415,15 +405,15 @@ void TestAcquisition::activityLampTurnsBlackASecondAfterStartWithoutInstrument()
     sinceCreation.start();
     m_rig = std::make_unique<test::Rig>(3, false);
     MainWindow& w = *m_rig->window;
-    QSignalSpy ticks(w.ui().tmrScan, &QTimer::timeout);
+    QSignalSpy ticks(widget<QTimer>("tmrScan"), &QTimer::timeout);
     w.formLoad();
     w.show();
-    QCOMPARE(w.ui().shpTr->colour(), QColor(128, 128, 128));
+    QCOMPARE(m_rig->lamp("shpTr"), test::kLampGrey);
     QVERIFY(ticks.wait(3000));
-    QCOMPARE(w.ui().shpTr->colour(), kBlackLamp);
+    QCOMPARE(m_rig->lamp("shpTr"), kBlackLamp);
     QVERIFY2(sinceCreation.elapsed() >= 900, qPrintable(QString::number(sinceCreation.elapsed())));
     QVERIFY(ticks.wait(3000));
-    QCOMPARE(w.ui().shpTr->colour(), kBlackLamp); // never grey again
+    QCOMPARE(m_rig->lamp("shpTr"), kBlackLamp); // never grey again
 }
 
 void TestAcquisition::writeFailureTakesTheDeviceLossPathOnce_data()
@@ -452,10 +442,8 @@ void TestAcquisition::writeFailureTakesTheDeviceLossPathOnce()
     operate();
     QTRY_COMPARE_WITH_TIMEOUT(m_rig->messages.texts.size(), 1, kTimeoutMs);
     QCOMPARE(m_rig->messages.titles.first(), QStringLiteral("Communication Error!"));
-    QCOMPARE(w.state().linkDown, kTrue);
-    QVERIFY(!w.cm().portOpen());
-    QVERIFY(w.ui().Frame3->isVisible());
-    QCOMPARE(w.ui().lblMsg->text(), QStringLiteral("COM3 ... Device not found!"));
+    QVERIFY(m_rig->retryOffered());
+    QCOMPARE(m_rig->status(), QStringLiteral("COM3 ... Device not found!"));
 
     operate();
     operate();

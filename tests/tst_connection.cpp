@@ -1,17 +1,14 @@
-// Start-up, detection, failure, Retry and close, through the real serial stack: the window's
-// serial port opens a pseudo-terminal whose far end is the virtual instrument.
+// Start-up, detection, failure, Retry, a lost link and close, through the real serial stack: the
+// window's serial port opens a pseudo-terminal whose far end is the virtual instrument.
 
-#include "display/lamp.h"
-#include "link/commport.h"
+#include "tests/processprobe.h"
 #include "tests/testsupport.h"
 
-#include <QGroupBox>
-#include <QLabel>
+#include <QComboBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
 #include <QTest>
-#include <QTimer>
-
-#include <sys/resource.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -27,18 +24,8 @@ QByteArray bytes(std::initializer_list<int> values)
     return b;
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool detected(const MainWindow& w)
-{
-    return w.ui().Frame1->isEnabled() && w.ui().Frame2->isEnabled();
-}
+const QByteArray kGreeting = bytes({0, 0, 0, 0, 64, 0, 0, 0});
+const QByteArray kStop = bytes({128, 0, 0, 0});
 
 } // namespace
 
@@ -49,14 +36,17 @@ class TestConnection : public QObject
     Q_OBJECT
 private slots:
     void startUpGreetsWithSyncThenHello();
-    void acknowledgementEnablesControlsAndArmsFrames();
+    void acknowledgementEnablesControlsAndStartsFrames();
     void anythingButALoneTimelyAckLeavesTheLinkSilent_data();
     void anythingButALoneTimelyAckLeavesTheLinkSilent();
     void missingPortTakesTheFailurePath();
+    void somethingThatIsNoSerialPortSaysSo_data();
+    void somethingThatIsNoSerialPortSaysSo();
     void failedRetriesKeepOneSuffix();
     void retryConnectsOnceTheDeviceIsThere();
     void retryUsesThePortChosenInTheDialog();
-    void lostLinkTakesTheFailurePathOnceAndRetryReconnects();
+    void lostLinkDisablesTheControlsAndRetryTellsTheInstrumentWhatTheyShow();
+    void silentRedetectionLeavesTheControlsDisabled();
     void closeSendsStopOnceWhenTheLinkIsUp_data();
     void closeSendsStopOnceWhenTheLinkIsUp();
     void closeSendsNothingWhenTheLinkIsDown();
@@ -65,33 +55,25 @@ private slots:
 void TestConnection::startUpGreetsWithSyncThenHello()
 {
     test::Rig rig(5, true, Ack::never());
-    rig.window->formLoad();
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM5"));
-    QCOMPARE(rig.window->state().linkDown, kFalse);
+    rig.start();
+    QCOMPARE(rig.status(), QStringLiteral("COM5"));
     QVERIFY(rig.instrument.waitForReceived(8, 3s));
-    QCOMPARE(rig.instrument.received(), bytes({0, 0, 0, 0, 64, 0, 0, 0}));
+    QCOMPARE(rig.instrument.received(), kGreeting);
     // The selection of "40µs" at start-up sends nothing, now or later.
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     QCOMPARE(rig.instrument.receivedCount(), 8);
     QVERIFY(rig.messages.texts.isEmpty());
 }
 
-void TestConnection::acknowledgementEnablesControlsAndArmsFrames()
+void TestConnection::acknowledgementEnablesControlsAndStartsFrames()
 {
     test::Rig rig(5);
-    rig.window->formLoad();
-    QVERIFY(!detected(*rig.window));
-    QCOMPARE(rig.window->cm().rThreshold(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(detected(*rig.window), 5000);
-    QCOMPARE(rig.window->cm().rThreshold(), 210);
-    QVERIFY(!rig.window->ui().tmrFirst->isActive());
-
-    VirtualInstrument::Frame level{};
-    level.fill(127); // on both guides at mid-height: accepted
-    rig.instrument.sendFrame(level);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window->state().frameSeen, std::int16_t(1), 5000);
-    QCOMPARE(rig.window->ui().shpMiddle->colour(), QColor(0, 255, 0));
-    QCOMPARE(rig.window->ui().shpHigher->colour(), QColor(0, 0, 0));
+    rig.start();
+    QVERIFY(!rig.controlsEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
+    QVERIFY(!rig.detectionTimer()->isActive());
+    QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(127))));
+    QCOMPARE(rig.lamp("shpMiddle"), test::kLampGreen);
     QVERIFY(rig.messages.texts.isEmpty());
 }
 
@@ -108,63 +90,101 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent()
 {
     QFETCH(Ack, ack);
     test::Rig rig(7, true, ack);
-    rig.window->formLoad();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
+    rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     if (ack.delay > 0ms)
         QTRY_COMPARE_WITH_TIMEOUT(rig.instrument.acksSent(), 1, 5000);
-    QVERIFY(!detected(*rig.window));
-    QCOMPARE(rig.window->cm().rThreshold(), 0);
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM7"));
-    QVERIFY(rig.window->ui().Frame3->isHidden());
-    QCOMPARE(rig.window->state().linkDown, kFalse);
+    QVERIFY(!rig.controlsEnabled());
+    QCOMPARE(rig.status(), QStringLiteral("COM7"));
+    QVERIFY(!rig.retryOffered());
     QVERIFY(rig.messages.texts.isEmpty());
+    // No frames are received, yet the port is open: a timebase chosen is sent.
+    QVERIFY(rig.instrument.sendRaw(QByteArray(2 * FRAME_RX_THRESHOLD, char(127))));
+    rig.widget<QComboBox>("cmbHorizontal")->activated(3);
+    QVERIFY(rig.instrument.waitForReceived(12, 3s));
+    QCOMPARE(rig.instrument.received().mid(8), bytes({131, 0, 0, 3}));
+    QVERIFY(rig.judged.empty());
 }
 
 void TestConnection::missingPortTakesTheFailurePath()
 {
     test::Rig rig(9, false);
-    rig.window->formLoad();
+    // The box is shown while the status still names the port alone.
+    QString statusDuringTheBox;
+    rig.window->setMessageBox([&](QWidget*, const QString& title, const QString& text) {
+        statusDuringTheBox = rig.status();
+        rig.messages.titles << title;
+        rig.messages.texts << text;
+    });
+    rig.start();
     QCOMPARE(rig.messages.titles, QStringList{"Communication Error!"});
+    QCOMPARE(statusDuringTheBox, QStringLiteral("COM9"));
     const QString text = rig.messages.texts.value(0);
     QVERIFY2(text.startsWith("COM9 (") && text.contains("No such file or directory"),
              qPrintable(text));
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM9 ... Device not found!"));
-    QVERIFY(!rig.window->ui().Frame3->isHidden());
-    QVERIFY(!detected(*rig.window));
-    QCOMPARE(rig.window->state().linkDown, kTrue);
+    QCOMPARE(rig.status(), QStringLiteral("COM9 ... Device not found!"));
+    QVERIFY(rig.retryOffered());
+    QVERIFY(!rig.controlsEnabled());
     // The detection check still ticks once, finds the link down and stops.
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     QCOMPARE(rig.messages.texts.size(), 1);
+}
+
+void TestConnection::somethingThatIsNoSerialPortSaysSo_data()
+{
+    // Where COM4 leads, in the start-up directory unless absolute.
+    QTest::addColumn<QString>("target");
+    QTest::newRow("a character device") << "/dev/zero";
+    QTest::newRow("a regular file") << "Lumatrax.cfg";
+    QTest::newRow("a directory") << "device";
+}
+
+void TestConnection::somethingThatIsNoSerialPortSaysSo()
+{
+    QFETCH(QString, target);
+    test::Rig rig(4, false);
+    const QDir start(rig.dir.path());
+    start.mkdir("device");
+    target = start.absoluteFilePath(target);
+    QVERIFY(QFile::remove(start.filePath("COM4")));
+    QVERIFY(QFile::link(target, start.filePath("COM4")));
+    rig.start();
+    QCOMPARE(rig.messages.texts.size(), 1);
+    const QString text = rig.messages.texts[0];
+    QVERIFY2(text.startsWith(QStringLiteral("COM4 (%1): not a serial port (").arg(target)),
+             qPrintable(text));
+    QVERIFY(rig.retryOffered());
 }
 
 void TestConnection::failedRetriesKeepOneSuffix()
 {
     test::Rig rig(9, false);
-    rig.window->formLoad();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
+    rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     for (int retry = 0; retry < 3; ++retry)
-        rig.window->ui().cmdRetry->click();
+        rig.widget<QPushButton>("cmdRetry")->click();
     QCOMPARE(rig.messages.texts.size(), 4);
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM9 ... Device not found!"));
-    QVERIFY(!rig.window->ui().Frame3->isHidden());
-    QVERIFY(!rig.window->ui().tmrFirst->isActive()); // a failed Retry does not rearm the check
-    QCOMPARE(rig.window->state().linkDown, kTrue);
+    QCOMPARE(rig.status(), QStringLiteral("COM9 ... Device not found!"));
+    QVERIFY(rig.retryOffered());
+    QVERIFY(!rig.detectionTimer()->isActive()); // a failed Retry does not rearm the check
 }
 
 void TestConnection::retryConnectsOnceTheDeviceIsThere()
 {
     test::Rig rig(9, false);
-    rig.window->formLoad();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
+    rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     // The operator plugs the instrument in.
     QVERIFY(rig.instrument.open());
     QVERIFY(rig.instrument.placeLink(rig.dir.path(), 9));
-    rig.window->ui().cmdRetry->click();
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM9"));
-    QVERIFY(rig.window->ui().Frame3->isHidden());
-    QVERIFY(rig.window->ui().tmrFirst->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(detected(*rig.window), 5000);
-    QCOMPARE(rig.instrument.received(), bytes({0, 0, 0, 0, 64, 0, 0, 0}));
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QCOMPARE(rig.status(), QStringLiteral("COM9"));
+    QVERIFY(!rig.retryOffered());
+    QVERIFY(rig.detectionTimer()->isActive());
+    // Nothing works before the instrument has answered.
+    QVERIFY(!rig.controlsEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
+    QCOMPARE(rig.instrument.received(), kGreeting);
     QCOMPARE(rig.messages.texts.size(), 1);
 }
 
@@ -173,50 +193,87 @@ void TestConnection::retryUsesThePortChosenInTheDialog()
     test::Rig rig(9, false);
     QVERIFY(rig.instrument.open());
     QVERIFY(rig.instrument.placeLink(rig.dir.path(), 11));
-    rig.window->formLoad();
+    rig.start();
     rig.window->setPortChooser([](QWidget*, std::int16_t) { return std::int16_t(11); });
-    rig.window->ui().cmdPort->click();
+    rig.widget<QPushButton>("cmdPort")->click();
     QCOMPARE(rig.dir.readConfig(), QByteArray("11\r\n"));
-    rig.window->ui().cmdRetry->click();
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM11"));
-    QTRY_VERIFY_WITH_TIMEOUT(detected(*rig.window), 5000);
+    QCOMPARE(rig.status(), QStringLiteral("COM9 ... Device not found!")); // until the Retry
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QCOMPARE(rig.status(), QStringLiteral("COM11"));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
     QCOMPARE(rig.messages.texts.size(), 1);
 }
 
-void TestConnection::lostLinkTakesTheFailurePathOnceAndRetryReconnects()
+void TestConnection::lostLinkDisablesTheControlsAndRetryTellsTheInstrumentWhatTheyShow()
 {
     test::Rig rig(5);
-    rig.window->formLoad();
-    QTRY_VERIFY_WITH_TIMEOUT(detected(*rig.window), 5000);
+    QVERIFY(rig.startDetected());
+    // The operator sets the instrument up and starts it.
+    rig.widget<QComboBox>("cmbHorizontal")->setCurrentIndex(6);
+    rig.widget<QComboBox>("cmbHorizontal")->activated(6);
+    rig.widget<QRadioButton>("optFalling")->click();
+    rig.widget<QSlider>("SliderTriggerLevel")->setValue(10);
+    rig.widget<QPushButton>("cmdRun")->click();
+    QCOMPARE(rig.lamp("shpStatus"), test::kLampGreen);
     rig.instrument.startStreaming();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.window->state().frameSeen > 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.judged.size() > 5, 5000);
 
     rig.instrument.pullPlug();
     QTRY_COMPARE_WITH_TIMEOUT(rig.messages.texts.size(), 1, 5000);
     QCOMPARE(rig.messages.titles, QStringList{"Communication Error!"});
-    QVERIFY2(rig.messages.texts[0].startsWith("COM5 ("), qPrintable(rig.messages.texts[0]));
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM5 ... Device not found!"));
-    QVERIFY(!rig.window->ui().Frame3->isHidden());
-    QCOMPARE(rig.window->state().linkDown, kTrue);
-    QVERIFY(!rig.window->cm().portOpen());
+    const QString text = rig.messages.texts[0];
+    QVERIFY2(text.startsWith("COM5 (") &&
+                 text.contains("): The connection to the device was lost ("),
+             qPrintable(text));
+    QCOMPARE(rig.status(), QStringLiteral("COM5 ... Device not found!"));
+    QVERIFY(rig.retryOffered());
+    // Nothing reaches the instrument now: the controls say so, and RUN/STOP cannot light up.
+    QVERIFY(!rig.controlsEnabled());
+    QCOMPARE(rig.lamp("shpStatus"), test::kLampRed);
+    QTest::mouseClick(rig.widget<QPushButton>("cmdRun"), Qt::LeftButton);
+    QCOMPARE(rig.lamp("shpStatus"), test::kLampRed);
 
-    // Afterwards the program is idle: no further message, and the CPU does not spin.
-    const double cpuBefore = cpuSeconds();
-    QTest::qWait(500);
-    QVERIFY2(cpuSeconds() - cpuBefore < 0.25, "the event loop keeps working after the loss");
+    // Waiting for the operator costs next to nothing, and says nothing more.
+    const auto cpu = test::cpuTimeOver(500ms);
+    QVERIFY2(cpu < 125ms, qPrintable(QString::number(cpu.count())));
     QCOMPARE(rig.messages.texts.size(), 1);
 
-    // The adapter comes back; Retry reconnects and frames flow again.
+    // The adapter comes back, perhaps with an instrument that was switched off meanwhile.
     QVERIFY(rig.instrument.replug());
-    rig.window->ui().cmdRetry->click();
-    QCOMPARE(rig.messages.texts.size(), 1);
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM5"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window->cm().rThreshold(), 210, 5000);
-    const std::int16_t before = rig.window->state().frameSeen;
+    rig.instrument.clearRecords();
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QCOMPARE(rig.status(), QStringLiteral("COM5"));
+    QVERIFY(!rig.controlsEnabled()); // not before the instrument has answered
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
+    QCOMPARE(rig.lamp("shpStatus"), test::kLampRed);
+    // Frames flow again.
+    const std::size_t before = rig.judged.size();
     rig.instrument.startStreaming();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        rig.window->state().frameSeen > before + 3 || rig.window->state().frameSeen < before, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.judged.size() > before + 3, 5000);
     QCOMPARE(rig.messages.texts.size(), 1);
+    // The greeting, then what the controls show and stop, once each, and no start: closing
+    // sends the last stop, after everything else.
+    rig.window->close();
+    QVERIFY(rig.instrument.waitForCommands(7, 3s));
+    QCOMPARE(rig.instrument.received(),
+             kGreeting + bytes({131, 0, 0, 6, 130, 0, 0, 1, 129, 0, 3, 32}) + kStop + kStop);
+}
+
+void TestConnection::silentRedetectionLeavesTheControlsDisabled()
+{
+    test::Rig rig(5);
+    QVERIFY(rig.startDetected());
+    rig.instrument.pullPlug();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.messages.texts.size(), 1, 5000);
+    // Back, but it no longer answers the greeting.
+    rig.instrument.setAckBehaviour(Ack::never());
+    QVERIFY(rig.instrument.replug());
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QVERIFY(rig.detectionTimer()->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
+    QVERIFY(!rig.controlsEnabled());
+    QVERIFY(!rig.retryOffered());
+    QCOMPARE(rig.status(), QStringLiteral("COM5"));
 }
 
 void TestConnection::closeSendsStopOnceWhenTheLinkIsUp_data()
@@ -230,14 +287,13 @@ void TestConnection::closeSendsStopOnceWhenTheLinkIsUp()
 {
     QFETCH(Ack, ack);
     test::Rig rig(5, true, ack);
-    rig.window->formLoad();
-    rig.window->show();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->ui().tmrFirst->isActive(), 5000);
-    rig.window->ui().cmdClose->click();
+    rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
+    rig.widget<QPushButton>("cmdClose")->click();
     QVERIFY(!rig.window->isVisible());
     rig.window.reset(); // the window and its port go away
     QVERIFY(rig.instrument.waitForReceived(12, 3s));
-    QCOMPARE(rig.instrument.received(), bytes({0, 0, 0, 0, 64, 0, 0, 0, 128, 0, 0, 0}));
+    QCOMPARE(rig.instrument.received(), kGreeting + kStop);
 }
 
 void TestConnection::closeSendsNothingWhenTheLinkIsDown()
@@ -246,7 +302,7 @@ void TestConnection::closeSendsNothingWhenTheLinkIsDown()
     test::Rig rig(9, false);
     QVERIFY(rig.instrument.open());
     QVERIFY(rig.instrument.placeLink(rig.dir.path(), 5));
-    rig.window->formLoad();
+    rig.start();
     rig.window->close();
     rig.window.reset();
     QCOMPARE(rig.instrument.receivedCount(), 0);

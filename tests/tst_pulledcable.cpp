@@ -3,15 +3,10 @@
 // back. Each loss takes the failure path exactly once, each Retry reconnects and frames are
 // judged again, and over the cycles neither file descriptors nor memory pile up.
 
-#include "link/commport.h"
-#include "tests/lampwatch.h"
 #include "tests/processprobe.h"
 #include "tests/testsupport.h"
 
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -53,13 +48,10 @@ private slots:
 void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
 {
     test::Rig rig(kPort);
-    MainWindow& window = *rig.window;
     VirtualInstrument& instrument = rig.instrument;
-    window.ui().tmrFirst->setInterval(kDetectionWait);
-    window.formLoad();
-    window.findChild<QSlider*>("sliderPos")->setValue(30);
-    window.findChild<QSlider*>("sliderOff")->setValue(70);
-    test::LampWatch lamps(window);
+    rig.detectionTimer()->setInterval(kDetectionWait);
+    rig.start();
+    rig.setGuides(30, 70);
     const QString portName = QStringLiteral("COM%1").arg(kPort);
 
     int descriptorsBefore = 0;
@@ -67,10 +59,9 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
     qint64 residentBefore = 0;
     for (int cycle = 0; cycle <= kCycles; ++cycle) {
         // Connected and detected: frame reception armed, no Retry offered.
-        QTRY_COMPARE_WITH_TIMEOUT(window.cm().rThreshold(), FRAME_RX_THRESHOLD, kTimeoutMs);
-        QVERIFY(!window.state().linkDown);
-        QVERIFY(window.ui().Frame3->isHidden());
-        QCOMPARE(window.ui().lblMsg->text(), portName);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), kTimeoutMs);
+        QVERIFY(!rig.retryOffered());
+        QCOMPARE(rig.status(), portName);
         QCOMPARE(rig.messages.titles.size(), cycle);
         if (cycle == kWarmUpCycles) {
             descriptorsBefore = test::openDescriptors();
@@ -79,16 +70,15 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
         }
 
         // Frames back to back, then half a frame, then the plug.
-        const int framesJudged = lamps.frames();
+        const std::size_t framesJudged = rig.judged.size();
         const std::uint64_t sent = instrument.bytesSent();
         for (int i = 0; i < kFramesPerCycle; ++i)
             QVERIFY(instrument.sendFrame(frameOf(i % 2 == 0 ? 128 : 255)));
         QVERIFY(instrument.sendRaw(QByteArray(SAMPLES_PER_FRAME / 2, char(128))));
         const std::uint64_t burst = kFramesPerCycle * FRAME_RX_THRESHOLD + SAMPLES_PER_FRAME / 2;
         QTRY_VERIFY_WITH_TIMEOUT(instrument.bytesSent() >= sent + burst, kTimeoutMs);
-        // A read takes everything waiting, so frames that arrive together are judged as one.
-        QTRY_VERIFY_WITH_TIMEOUT(lamps.frames() > framesJudged, kTimeoutMs);
-        QVERIFY2(lamps.firstMismatch().isEmpty(), qPrintable(lamps.firstMismatch()));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.judged.size() > framesJudged, kTimeoutMs);
+        QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
         if (cycle == kCycles)
             break;
         instrument.pullPlug();
@@ -101,10 +91,9 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
         QVERIFY2(text.startsWith(portName + QStringLiteral(" (/dev/pts/")), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("): The connection to the device was lost (")),
                  qPrintable(text));
-        QVERIFY(window.state().linkDown);
-        QVERIFY(!window.cm().portOpen());
-        QVERIFY(!window.ui().Frame3->isHidden());
-        QCOMPARE(window.ui().lblMsg->text(), portName + QStringLiteral(" ... Device not found!"));
+        QVERIFY(rig.retryOffered());
+        QVERIFY(!rig.controlsEnabled());
+        QCOMPARE(rig.status(), portName + QStringLiteral(" ... Device not found!"));
         if (cycle == kWarmUpCycles) {
             // Waiting for the operator with the device gone costs next to nothing.
             const auto cpu = test::cpuTimeOver(kIdleWindow);
@@ -112,9 +101,9 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
         }
 
         QVERIFY2(instrument.replug(), qPrintable(instrument.errorString()));
-        window.ui().cmdRetry->click();
-        QVERIFY(!window.state().linkDown);
-        QVERIFY(window.ui().tmrFirst->isActive());
+        rig.widget<QPushButton>("cmdRetry")->click();
+        QVERIFY(!rig.retryOffered());
+        QVERIFY(rig.detectionTimer()->isActive());
     }
 
     QCOMPARE(rig.messages.titles.size(), kCycles);
