@@ -397,8 +397,8 @@ void TestReportForm::cancelledDialogWritesNothing()
 
 void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
 {
-    // A folder under a regular file cannot be written even by root. (The report file's own
-    // tests go through the other ways a write fails.)
+    // A folder under a regular file cannot be written even by root. (tst_diskfaults goes
+    // through the other ways a write fails.)
     QFile plain(m_dir->filePath(QStringLiteral("plain.txt")));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
