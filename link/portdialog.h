@@ -28,11 +28,11 @@ public:
     static std::optional<std::int16_t> choose(std::int16_t current, QWidget* owner);
 
 private:
-    QPushButton* m_cmdOK;
-    QPushButton* m_cmdCancel;
-    QComboBox* m_cmbPort;
-    QLabel* m_label1;
-    QLabel* m_label2;
+    QPushButton* m_cmdOK = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+    QComboBox* m_cmbPort = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLabel* m_label2 = nullptr;
 };
 
 } // namespace lumatrax

@@ -1,20 +1,17 @@
 #include "report/reportform.h"
 
-#include "display/geometry.h"
-#include "display/twipslayout.h"
+#include "display/fixedwindow.h"
 #include "display/windowstyle.h"
 
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 
 #include <algorithm>
 
@@ -78,14 +75,11 @@ void showCriticalBox(QWidget* parent, const QString& title, const QString& text)
 } // namespace
 
 ReportForm::ReportForm(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint),
-      m_chooseFileName(chooseWithSaveDialog), m_reportError(showCriticalBox)
+    : QDialog(owner), m_chooseFileName(chooseWithSaveDialog), m_reportError(showCriticalBox)
 {
+    makeFixedWindow(this, kClientWidthTwips, kClientHeightTwips);
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("Report"));
-    setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
     setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kGroupBoxStyle) +
                   QLatin1String(kFormStyle));
     setupUi();
@@ -190,13 +184,7 @@ void ReportForm::openModal(QWidget* owner)
 {
     auto* form = new ReportForm(owner);
     form->setAttribute(Qt::WA_DeleteOnClose); // exec() destroys it once it closes
-    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        form->winId(); // the native window exists, so its frame counts where the platform knows it
-        QRect placed = form->frameGeometry();
-        placed.moveCenter(screen->availableGeometry().center());
-        form->move(placed.topLeft()); // a moved dialog is not re-centred over its owner
-    }
+    centreWindow(form, Centring::OnScreen);   // moved, it is not re-centred over its owner
     form->exec();
 }
 

@@ -9,6 +9,19 @@
 
 using namespace lumatrax;
 
+namespace {
+
+// Answers the modal dialog from a timer once it is up.
+void answer(std::function<void(QDialog*)> act)
+{
+    QTimer::singleShot(0, [act] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            act(d);
+    });
+}
+
+} // namespace
+
 class TestPortDialog : public QObject
 {
     Q_OBJECT
@@ -17,6 +30,7 @@ private slots:
     void listHoldsEveryPortAndSelectsTheCurrent_data();
     void listHoldsEveryPortAndSelectsTheCurrent();
     void okHandsBackTheChoiceCancelAndEscapeDoNot();
+    void opensCentredOnItsOwner();
     void okStoresAndWritesInTheStartDirectory();
     void cancelLeavesTheFileByteForByte();
     void failedWriteIsReported();
@@ -95,14 +109,6 @@ void TestPortDialog::listHoldsEveryPortAndSelectsTheCurrent()
 
 void TestPortDialog::okHandsBackTheChoiceCancelAndEscapeDoNot()
 {
-    // Each case answers the modal dialog from a timer once it is up.
-    auto answer = [](std::function<void(QDialog*)> act) {
-        QTimer::singleShot(0, [act] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (d)
-                act(d);
-        });
-    };
     answer([](QDialog* d) {
         d->findChild<QComboBox*>("cmbPort")->setCurrentIndex(11);
         d->findChild<QPushButton*>("cmdOK")->click();
@@ -125,6 +131,21 @@ void TestPortDialog::okHandsBackTheChoiceCancelAndEscapeDoNot()
     QCOMPARE(PortDialog::choose(0, nullptr), std::optional<std::int16_t>(0)); // nothing selected
 }
 
+void TestPortDialog::opensCentredOnItsOwner()
+{
+    QWidget owner(nullptr, Qt::Window);
+    owner.setGeometry(40, 30, 500, 400); // off the screen's centre
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QPointF offCentre(99, 99);
+    answer([&](QDialog* d) {
+        offCentre = QRectF(d->frameGeometry()).center() - QRectF(owner.frameGeometry()).center();
+        d->reject();
+    });
+    QCOMPARE(PortDialog::choose(3, &owner), std::nullopt);
+    QVERIFY(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1);
+}
+
 void TestPortDialog::okStoresAndWritesInTheStartDirectory()
 {
     test::Rig rig(6, false);
@@ -136,12 +157,13 @@ void TestPortDialog::okStoresAndWritesInTheStartDirectory()
     // The process's current directory moved on; the file still goes to the start directory.
     QTemporaryDir elsewhere;
     QDir::setCurrent(elsewhere.path());
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.dir.readConfig(), QByteArray("\x31\x32\x0D\x0A"));
     QVERIFY(!QFile::exists(configFilePath(elsewhere.path())));
     QCOMPARE(int(rig.window->portNumber()), 12);
     // The status label keeps the old number until the next Retry.
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM6 ... Device not found!"));
+    QCOMPARE(rig.window->findChild<QLabel*>("lblMsg")->text(),
+             QStringLiteral("COM6 ... Device not found!"));
 }
 
 void TestPortDialog::cancelLeavesTheFileByteForByte()
@@ -150,7 +172,7 @@ void TestPortDialog::cancelLeavesTheFileByteForByte()
     rig.dir.writeConfig("6 , anything after\r\nmore\r\n");
     rig.window->formLoad();
     rig.window->setPortChooser([](QWidget*, std::int16_t) { return std::nullopt; });
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.dir.readConfig(), QByteArray("6 , anything after\r\nmore\r\n"));
     QCOMPARE(int(rig.window->portNumber()), 6);
 }
@@ -165,7 +187,7 @@ void TestPortDialog::failedWriteIsReported()
     QFile::remove(rig.dir.configPath());
     QVERIFY(QDir(rig.dir.path()).mkdir("Lumatrax.cfg"));
     rig.window->setPortChooser([](QWidget*, std::int16_t) { return std::int16_t(9); });
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.messages.texts.size(), 1);
     QVERIFY2(rig.messages.texts[0].contains(rig.dir.configPath()),
              qPrintable(rig.messages.texts[0]));
