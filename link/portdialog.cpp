@@ -6,7 +6,9 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace lumatrax {
 
@@ -60,8 +62,36 @@ PortDialog::PortDialog(std::int16_t current, QWidget* owner) : QDialog(owner)
     for (int i = 1; i <= kPorts; ++i)
         m_cmbPort->addItem(comName(i));
     m_cmbPort->setCurrentIndex(current >= 1 && current <= kPorts ? current - 1 : -1);
+    connect(m_cmbPort, &QComboBox::editTextChanged, this, &PortDialog::selectNamedEntry);
 
     m_cmdOK->setFocus();
+}
+
+void PortDialog::selectNamedEntry(const QString& text)
+{
+    if (m_selecting)
+        return;
+    // Exactly an entry's name once the blanks around it are gone; letter case aside.
+    const int named = m_cmbPort->findText(text.trimmed(), Qt::MatchFixedString);
+    if (named == m_cmbPort->currentIndex())
+        return;
+    // Selecting an entry writes its name into the field (none: an empty field). The operator's
+    // text goes back as it was, with the cursor and any selection where they were.
+    QLineEdit* field = m_cmbPort->lineEdit();
+    const int cursor = field->cursorPosition();
+    const int selectionStart = field->selectionStart();
+    const int selectionLength = field->selectedText().size();
+    const QScopedValueRollback<bool> guard(m_selecting, true);
+    m_cmbPort->setCurrentIndex(named);
+    if (field->text() != text) {
+        field->setText(text);
+        if (selectionLength > 0 && cursor == selectionStart)
+            field->setSelection(selectionStart + selectionLength, -selectionLength);
+        else if (selectionLength > 0)
+            field->setSelection(selectionStart, selectionLength);
+        else
+            field->setCursorPosition(cursor);
+    }
 }
 
 std::int16_t PortDialog::chosenPort() const

@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +32,8 @@ private slots:
     void listHoldsEveryPortAndSelectsTheCurrent();
     void okHandsBackTheChoiceCancelAndEscapeDoNot();
     void opensCentredOnItsOwner();
+    void typedTextSelectsTheEntryItNamesOrNone_data();
+    void typedTextSelectsTheEntryItNamesOrNone();
     void okStoresAndWritesInTheStartDirectory();
     void cancelLeavesTheFileByteForByte();
     void failedWriteIsReported();
@@ -144,6 +147,38 @@ void TestPortDialog::opensCentredOnItsOwner()
     });
     QCOMPARE(PortDialog::choose(3, &owner), std::nullopt);
     QVERIFY(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1);
+}
+
+void TestPortDialog::typedTextSelectsTheEntryItNamesOrNone_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("port"); // 0: no entry selected
+    QTest::newRow("com7") << "com7" << 7;
+    QTest::newRow("blanks around, mixed case") << "  cOm7 " << 7;
+    QTest::newRow("COM255") << "COM255" << 255;
+    QTest::newRow("7") << "7" << 0;
+    QTest::newRow("COM0") << "COM0" << 0;
+    QTest::newRow("COM256") << "COM256" << 0;
+    QTest::newRow("blank inside") << "COM 7" << 0;
+    QTest::newRow("leading zero") << "COM07" << 0;
+    QTest::newRow("emptied") << "" << 0;
+}
+
+void TestPortDialog::typedTextSelectsTheEntryItNamesOrNone()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, port);
+    answer([&](QDialog* d) {
+        auto* list = d->findChild<QComboBox*>("cmbPort");
+        list->lineEdit()->setFocus();
+        list->lineEdit()->selectAll();
+        QTest::keyClick(list->lineEdit(), Qt::Key_Delete);
+        QTest::keyClicks(list->lineEdit(), typed);
+        QCOMPARE(list->currentText(), typed); // the field shows what was typed
+        QCOMPARE(list->currentIndex(), port - 1);
+        d->findChild<QPushButton*>("cmdOK")->click();
+    });
+    QCOMPARE(PortDialog::choose(3, nullptr), std::optional<std::int16_t>(port));
 }
 
 void TestPortDialog::okStoresAndWritesInTheStartDirectory()
