@@ -2,6 +2,7 @@
 
 #include "display/fixedwindow.h"
 #include "display/windowstyle.h"
+#include "report/singlelinevalidator.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <limits>
 
 namespace lumatrax {
 
@@ -48,9 +50,13 @@ QLabel* centredLabel(QWidget* parent, const char* name, const char* caption, int
     return label(parent, name, caption, left, top, width, Qt::AlignHCenter);
 }
 
+// A single-line text box that takes text of any length; a line break entering it becomes a blank.
 QLineEdit* textBox(QWidget* parent, const char* name, int left, int top, int width)
 {
-    return place(new QLineEdit(parent), name, left, top, width, kTextBoxHeight);
+    auto* t = new QLineEdit(parent);
+    t->setMaxLength(std::numeric_limits<int>::max()); // not QLineEdit's 32767 characters
+    t->setValidator(new SingleLineValidator(t));
+    return place(t, name, left, top, width, kTextBoxHeight);
 }
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption, int left, int top,

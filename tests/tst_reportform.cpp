@@ -5,12 +5,15 @@
 #include "report/reportform.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -56,6 +59,42 @@ void fillIn(QWidget* form)
     sortCombo(form)->setCurrentIndex(1);
 }
 
+// The ways text enters a text box.
+enum class Entry { Typed, Pasted, Dropped, InputMethod, SetByProgram };
+
+void enter(QLineEdit* box, Entry entry, const QString& text)
+{
+    switch (entry) {
+    case Entry::Typed:
+        for (QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        break;
+    case Entry::Pasted:
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        break;
+    case Entry::Dropped: {
+        QMimeData mime;
+        mime.setText(text);
+        // The drop goes where the drag entered and was taken.
+        QDragEnterEvent drag(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &drag);
+        QDropEvent drop(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &drop);
+        break;
+    }
+    case Entry::InputMethod: {
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QCoreApplication::sendEvent(box, &commit);
+        break;
+    }
+    case Entry::SetByProgram:
+        box->setText(text);
+        break;
+    }
+}
+
 bool isEmptyWithChComp(QWidget* form)
 {
     for (const QString& name : kTextBoxes)
@@ -65,6 +104,8 @@ bool isEmptyWithChComp(QWidget* form)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Entry)
 
 class TestReportForm : public QObject
 {
@@ -84,6 +125,12 @@ private slots:
     void closeDiscardsWithoutPrompt();
     void sortingBasisFollowsTheSelectedEntry_data();
     void sortingBasisFollowsTheSelectedEntry();
+
+    void lineBreakEntersAsOneBlank_data();
+    void lineBreakEntersAsOneBlank();
+    void pastedLinesLeaveTheFileItsTwentyFourLines();
+    void textBeyondQtsDefaultLimitReachesTheFileWhole_data();
+    void textBeyondQtsDefaultLimitReachesTheFileWhole();
 
     void saveWritesTheFieldsAndLeavesTheFormAsItWas();
     void saveDialogOffersThePreviousName();
@@ -333,6 +380,80 @@ void TestReportForm::sortingBasisFollowsTheSelectedEntry()
         QTest::keyClicks(combo->lineEdit(), typed);
     }
     QCOMPARE(m_form->fields().chCompSelected, chComp);
+}
+
+void TestReportForm::lineBreakEntersAsOneBlank_data()
+{
+    QTest::addColumn<Entry>("entry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("pasted CR LF") << Entry::Pasted << "a\r\nb"
+                                  << "a b";
+    QTest::newRow("pasted LF, CR, LF CR") << Entry::Pasted << "a\nb\rc\n\rd"
+                                          << "a b c  d";
+    QTest::newRow("pasted separators")
+        << Entry::Pasted << QString::fromUtf8("a\u2028b\u2029c") << "a b c";
+    QTest::newRow("typed separators")
+        << Entry::Typed << QString::fromUtf8("a\u2028b\u2029c") << "a b c";
+    QTest::newRow("dropped CR LF") << Entry::Dropped << "a\r\nb\r\n"
+                                   << "a b ";
+    QTest::newRow("input method LF") << Entry::InputMethod << "a\nb"
+                                     << "a b";
+    QTest::newRow("set by the program") << Entry::SetByProgram << "\r\na\r\n\r\nb"
+                                        << " a  b";
+}
+
+void TestReportForm::lineBreakEntersAsOneBlank()
+{
+    QFETCH(Entry, entry);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QLineEdit* box = textBox(m_form, "txtTestedBy");
+    box->setFocus();
+    enter(box, entry, text);
+    QCOMPARE(box->text(), shown);
+    QCOMPARE(box->cursorPosition(), shown.size()); // after the text entered
+}
+
+void TestReportForm::pastedLinesLeaveTheFileItsTwentyFourLines()
+{
+    const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
+    m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    for (const QString& name : kTextBoxes)
+        enter(textBox(m_form, name), Entry::Pasted, QStringLiteral("first\r\nsecond\nthird"));
+    m_form->findChild<QPushButton*>("cmdSave")->click();
+
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(bytes.count("\r\n"), 24);
+    QCOMPARE(bytes.count('\r'), 24);
+    QCOMPARE(bytes.count('\n'), 24);
+    QVERIFY(bytes.startsWith("Company Name: first second third\r\nAddress     : first second"));
+    QVERIFY(bytes.endsWith("\r\nTested By           : first second third\r\n"));
+}
+
+void TestReportForm::textBeyondQtsDefaultLimitReachesTheFileWhole_data()
+{
+    QTest::addColumn<Entry>("entry");
+    QTest::newRow("pasted") << Entry::Pasted;
+    QTest::newRow("set by the program") << Entry::SetByProgram;
+}
+
+void TestReportForm::textBeyondQtsDefaultLimitReachesTheFileWhole()
+{
+    QFETCH(Entry, entry);
+    const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
+    m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
+    const QString longText = QString(40000, u'x') + QStringLiteral("end");
+    enter(textBox(m_form, "txtAdd"), entry, longText);
+    m_form->findChild<QPushButton*>("cmdSave")->click();
+
+    const QByteArray bytes = readAll(path);
+    QVERIFY(bytes.contains("\r\nAddress     : " + longText.toLatin1() + "\r\n\r\n"));
+    QCOMPARE(bytes.size(), reportBytes({}).size() + longText.size());
 }
 
 void TestReportForm::saveWritesTheFieldsAndLeavesTheFormAsItWas()
