@@ -31,7 +31,6 @@ private slots:
     void listHoldsEveryPortAndSelectsTheCurrent_data();
     void listHoldsEveryPortAndSelectsTheCurrent();
     void okHandsBackTheChoiceCancelAndEscapeDoNot();
-    void opensCentredOnItsOwner();
     void typedTextSelectsTheEntryItNamesOrNone_data();
     void typedTextSelectsTheEntryItNamesOrNone();
     void okStoresAndWritesInTheStartDirectory();
@@ -132,21 +131,6 @@ void TestPortDialog::okHandsBackTheChoiceCancelAndEscapeDoNot()
 
     answer([](QDialog* d) { d->findChild<QPushButton*>("cmdOK")->click(); });
     QCOMPARE(PortDialog::choose(0, nullptr), std::optional<std::int16_t>(0)); // nothing selected
-}
-
-void TestPortDialog::opensCentredOnItsOwner()
-{
-    QWidget owner(nullptr, Qt::Window);
-    owner.setGeometry(40, 30, 500, 400); // off the screen's centre
-    owner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&owner));
-    QPointF offCentre(99, 99);
-    answer([&](QDialog* d) {
-        offCentre = QRectF(d->frameGeometry()).center() - QRectF(owner.frameGeometry()).center();
-        d->reject();
-    });
-    QCOMPARE(PortDialog::choose(3, &owner), std::nullopt);
-    QVERIFY(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1);
 }
 
 void TestPortDialog::typedTextSelectsTheEntryItNamesOrNone_data()
