@@ -1,12 +1,11 @@
 #include "link/configfile.h"
 
+#include "common/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
-#include <cerrno>
-#include <cstring>
 #include <limits>
 
 namespace lumatrax {
@@ -63,26 +62,9 @@ std::optional<std::int16_t> readPortNumber(const QString& path)
 
 std::optional<QString> writePortNumber(const QString& path, std::int16_t port)
 {
-    QSaveFile file(path);
-    auto failure = [&path](const QString& reason) {
-        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), reason);
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    const QByteArray bytes = formatPortNumber(port);
-    if (file.write(bytes) != bytes.size())
-        return failure(file.errorString());
-    // commit() resets the error string when it fails; flush first so a full disk shows here.
-    if (!file.flush())
-        return failure(file.errorString());
-    if (!file.commit()) {
-        const int error = errno;
-        const QString reason = file.errorString();
-        if (!reason.isEmpty())
-            return failure(reason);
-        return failure(error != 0 ? QString::fromLocal8Bit(std::strerror(error))
-                                  : QStringLiteral("The file could not be saved"));
-    }
+    if (const auto failure = saveFile(path, formatPortNumber(port)))
+        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(failure->fileName),
+                                            failure->reason);
     return std::nullopt;
 }
 

@@ -11,8 +11,9 @@
 // kDefaultPortNumber and leaves the file as it is. Only the first kMaxConfigRead bytes are ever
 // read, so a huge file costs nothing.
 //
-// Writing replaces the whole file atomically (a temporary file renamed over it), so a crash or a
-// full disk never leaves a half-written or empty file behind.
+// Writing replaces the whole file through common/savefile.h: atomically (a temporary file renamed
+// over it), so a crash or a full disk never leaves a half-written or empty file behind; in a
+// directory that takes no new file, an existing file is rewritten in place.
 
 #include <QByteArrayView>
 #include <QString>
@@ -40,7 +41,8 @@ inline constexpr qint64 kMaxConfigRead = 256;
 [[nodiscard]] std::optional<std::int16_t> readPortNumber(const QString& path);
 
 // Replaces the file's content with the port number. On failure returns a description naming
-// the file and the system's reason; the earlier file, if any, is left as it was.
+// the file (in native separators) and the system's reason, "<file>: <reason>"; the earlier file,
+// if any, is left as it was.
 [[nodiscard]] std::optional<QString> writePortNumber(const QString& path, std::int16_t port);
 
 } // namespace lumatrax

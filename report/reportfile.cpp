@@ -1,7 +1,8 @@
 #include "report/reportfile.h"
 
+#include "common/savefile.h"
+
 #include <QDir>
-#include <QSaveFile>
 
 namespace lumatrax {
 
@@ -96,26 +97,8 @@ QString ReportWriteFailure::message() const
 
 std::optional<ReportWriteFailure> writeReportFile(const QString& fileName, const QByteArray& bytes)
 {
-    // Unbuffered and not in text mode: the bytes already carry their CR LF line ends, and every
-    // write reaches the system at once.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return ReportWriteFailure{fileName, file.errorString()};
-
-    // The reason is taken at the step that fails: commit() closes the device first, which
-    // clears the error string of an earlier failed write. A short write (a disk filling up)
-    // carries no reason of its own; writing the rest then fails at once with the system's.
-    for (qsizetype done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return ReportWriteFailure{fileName, reason}; // the destructor drops the temporary file
-        }
-        done += written;
-    }
-    if (!file.commit())
-        return ReportWriteFailure{fileName, file.errorString()};
+    if (auto failure = saveFile(fileName, bytes))
+        return ReportWriteFailure{std::move(failure->fileName), std::move(failure->reason)};
     return std::nullopt;
 }
 

@@ -53,9 +53,10 @@ struct ReportWriteFailure
     [[nodiscard]] QString message() const;
 };
 
-// Writes bytes to fileName atomically: into a temporary file beside it, renamed over the target
-// only once every byte has been written. A failure at any step leaves an earlier file of that name
-// untouched and no temporary file behind. Returns the failure, or nothing on success.
+// Writes bytes to fileName through common/savefile.h: atomically, into a temporary file beside
+// it renamed over the target only once every byte has been written, so a failure leaves an
+// earlier file of that name untouched and no temporary file behind; in a directory that takes no
+// new file, an existing file is rewritten in place. Returns the failure, or nothing on success.
 [[nodiscard]] std::optional<ReportWriteFailure> writeReportFile(const QString& fileName,
                                                                 const QByteArray& bytes);
 

@@ -1,22 +1,21 @@
 #include "report/reportform.h"
 
-#include "display/geometry.h"
-#include "display/twipslayout.h"
+#include "display/fixedwindow.h"
 #include "display/windowstyle.h"
+#include "report/singlelinevalidator.h"
 
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 
 #include <algorithm>
+#include <limits>
 
 namespace lumatrax {
 
@@ -51,9 +50,13 @@ QLabel* centredLabel(QWidget* parent, const char* name, const char* caption, int
     return label(parent, name, caption, left, top, width, Qt::AlignHCenter);
 }
 
+// A single-line text box that takes text of any length; a line break entering it becomes a blank.
 QLineEdit* textBox(QWidget* parent, const char* name, int left, int top, int width)
 {
-    return place(new QLineEdit(parent), name, left, top, width, kTextBoxHeight);
+    auto* t = new QLineEdit(parent);
+    t->setMaxLength(std::numeric_limits<int>::max()); // not QLineEdit's 32767 characters
+    t->setValidator(new SingleLineValidator(t));
+    return place(t, name, left, top, width, kTextBoxHeight);
 }
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption, int left, int top,
@@ -78,14 +81,11 @@ void showCriticalBox(QWidget* parent, const QString& title, const QString& text)
 } // namespace
 
 ReportForm::ReportForm(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint),
-      m_chooseFileName(chooseWithSaveDialog), m_reportError(showCriticalBox)
+    : QDialog(owner), m_chooseFileName(chooseWithSaveDialog), m_reportError(showCriticalBox)
 {
+    makeFixedWindow(this, kClientWidthTwips, kClientHeightTwips);
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("Report"));
-    setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
     setStyleSheet(QLatin1String(kDialogFontStyle) + QLatin1String(kGroupBoxStyle) +
                   QLatin1String(kFormStyle));
     setupUi();
@@ -190,13 +190,7 @@ void ReportForm::openModal(QWidget* owner)
 {
     auto* form = new ReportForm(owner);
     form->setAttribute(Qt::WA_DeleteOnClose); // exec() destroys it once it closes
-    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        form->winId(); // the native window exists, so its frame counts where the platform knows it
-        QRect placed = form->frameGeometry();
-        placed.moveCenter(screen->availableGeometry().center());
-        form->move(placed.topLeft()); // a moved dialog is not re-centred over its owner
-    }
+    centreWindow(form, Centring::OnScreen);   // moved, it is not re-centred over its owner
     form->exec();
 }
 

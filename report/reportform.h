@@ -3,6 +3,8 @@
 // The report form frmReport: the operator types the particulars of a sorting job and saves them
 // as a report file. The form only gathers its fields; report/reportfile.h builds and writes the
 // file. It is created afresh for every opening, so nothing carries over from one to the next.
+// Its text boxes hold one line of any length: a line break entering one becomes a blank, so the
+// file keeps its 24 lines.
 // This folder never includes link/ or app/.
 
 #include "report/reportfile.h"

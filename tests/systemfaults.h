@@ -1,9 +1,9 @@
 #pragma once
 
 // Faults of the machine around the program, made for a test and undone afterwards: a tiny file
-// system that fills up, and a run as an unprivileged user (root writes into read-only
-// directories and reads unreadable files, so those faults exist only for other users). Where the
-// machine does not allow one, the helper says why, and the test skips with that reason.
+// system that fills up or runs out of inodes, and a run as an unprivileged user (root writes into
+// read-only directories and reads unreadable files, so those faults exist only for other users).
+// Where the machine does not allow one, the helper says why, and the test skips with that reason.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -25,14 +25,18 @@
 
 namespace lumatrax::test {
 
-// A tmpfs of a few KiB mounted on an empty directory for as long as the object lives. Mounting
+// A tmpfs of a few KiB mounted on an empty directory for as long as the object lives, with room
+// for `inodes` files and directories (its own root among them) when that is given. Mounting
 // needs CAP_SYS_ADMIN (root on an ordinary machine, not always in a container).
 class SmallFileSystem
 {
 public:
-    SmallFileSystem(const QString& directory, int kibibytes) : m_path(QFile::encodeName(directory))
+    SmallFileSystem(const QString& directory, int kibibytes, int inodes = 0)
+        : m_path(QFile::encodeName(directory))
     {
-        const QByteArray options = "size=" + QByteArray::number(kibibytes) + "k,mode=0777";
+        QByteArray options = "size=" + QByteArray::number(kibibytes) + "k,mode=0777";
+        if (inodes > 0)
+            options += ",nr_inodes=" + QByteArray::number(inodes);
         if (::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
                     options.constData()) == 0)
             m_mounted = true;
@@ -69,7 +73,23 @@ public:
         return full;
     }
 
+    // Makes empty files until the file system takes no new file; true once it takes none. Only
+    // for a file system mounted with a number of inodes.
+    [[nodiscard]] bool useUpInodes() const
+    {
+        for (int i = 0; i < kMaxInodes; ++i) {
+            const QByteArray path = m_path + "/inode-" + QByteArray::number(i);
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0)
+                return errno == ENOSPC;
+            ::close(fd);
+        }
+        return false;
+    }
+
 private:
+    static constexpr int kMaxInodes = 64;
+
     QByteArray m_path;
     bool m_mounted = false;
     QString m_error;

@@ -35,8 +35,6 @@ private slots:
     void fileLivesInTheStartDirectory();
     void writeReplacesTheWholeFile();
     void missingOrUnreadableFileGivesNoPort();
-    void failedWriteNamesTheFileAndKeepsTheOldOne_data();
-    void failedWriteNamesTheFileAndKeepsTheOldOne();
 };
 
 void TestConfigFile::leadingIntegerIsThePort_data()
@@ -121,36 +119,6 @@ void TestConfigFile::missingOrUnreadableFileGivesNoPort()
     QTemporaryDir big;
     writeAll(configFilePath(big.path()), QByteArray(1 << 20, '9'));
     QCOMPARE(readPortNumber(configFilePath(big.path())), std::nullopt);
-}
-
-void TestConfigFile::failedWriteNamesTheFileAndKeepsTheOldOne_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::newRow("missing directory") << "missing";
-    QTest::newRow("under a regular file") << "file";
-    QTest::newRow("directory where the file should be") << "directory";
-}
-
-void TestConfigFile::failedWriteNamesTheFileAndKeepsTheOldOne()
-{
-    QFETCH(QString, setup);
-    QTemporaryDir dir;
-    QString appDir = dir.path();
-    if (setup == "missing") {
-        appDir = dir.filePath("gone");
-    } else if (setup == "file") {
-        writeAll(dir.filePath("plain"), "x");
-        appDir = dir.filePath("plain");
-    } else {
-        QVERIFY(QDir(dir.path()).mkdir("Lumatrax.cfg"));
-    }
-    const QString path = configFilePath(appDir);
-    const std::optional<QString> error = writePortNumber(path, 12);
-    QVERIFY(error);
-    QVERIFY2(error->contains(path), qPrintable(*error));
-    QVERIFY2(error->size() > path.size() + 4, qPrintable(*error)); // and a reason
-    if (setup == "directory")
-        QVERIFY(QFileInfo(path).isDir());
 }
 
 QTEST_APPLESS_MAIN(TestConfigFile)

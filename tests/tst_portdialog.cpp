@@ -3,11 +3,25 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 using namespace lumatrax;
+
+namespace {
+
+// Answers the modal dialog from a timer once it is up.
+void answer(std::function<void(QDialog*)> act)
+{
+    QTimer::singleShot(0, [act] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            act(d);
+    });
+}
+
+} // namespace
 
 class TestPortDialog : public QObject
 {
@@ -17,6 +31,8 @@ private slots:
     void listHoldsEveryPortAndSelectsTheCurrent_data();
     void listHoldsEveryPortAndSelectsTheCurrent();
     void okHandsBackTheChoiceCancelAndEscapeDoNot();
+    void typedTextSelectsTheEntryItNamesOrNone_data();
+    void typedTextSelectsTheEntryItNamesOrNone();
     void okStoresAndWritesInTheStartDirectory();
     void cancelLeavesTheFileByteForByte();
     void failedWriteIsReported();
@@ -95,14 +111,6 @@ void TestPortDialog::listHoldsEveryPortAndSelectsTheCurrent()
 
 void TestPortDialog::okHandsBackTheChoiceCancelAndEscapeDoNot()
 {
-    // Each case answers the modal dialog from a timer once it is up.
-    auto answer = [](std::function<void(QDialog*)> act) {
-        QTimer::singleShot(0, [act] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (d)
-                act(d);
-        });
-    };
     answer([](QDialog* d) {
         d->findChild<QComboBox*>("cmbPort")->setCurrentIndex(11);
         d->findChild<QPushButton*>("cmdOK")->click();
@@ -125,6 +133,38 @@ void TestPortDialog::okHandsBackTheChoiceCancelAndEscapeDoNot()
     QCOMPARE(PortDialog::choose(0, nullptr), std::optional<std::int16_t>(0)); // nothing selected
 }
 
+void TestPortDialog::typedTextSelectsTheEntryItNamesOrNone_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("port"); // 0: no entry selected
+    QTest::newRow("com7") << "com7" << 7;
+    QTest::newRow("blanks around, mixed case") << "  cOm7 " << 7;
+    QTest::newRow("COM255") << "COM255" << 255;
+    QTest::newRow("7") << "7" << 0;
+    QTest::newRow("COM0") << "COM0" << 0;
+    QTest::newRow("COM256") << "COM256" << 0;
+    QTest::newRow("blank inside") << "COM 7" << 0;
+    QTest::newRow("leading zero") << "COM07" << 0;
+    QTest::newRow("emptied") << "" << 0;
+}
+
+void TestPortDialog::typedTextSelectsTheEntryItNamesOrNone()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, port);
+    answer([&](QDialog* d) {
+        auto* list = d->findChild<QComboBox*>("cmbPort");
+        list->lineEdit()->setFocus();
+        list->lineEdit()->selectAll();
+        QTest::keyClick(list->lineEdit(), Qt::Key_Delete);
+        QTest::keyClicks(list->lineEdit(), typed);
+        QCOMPARE(list->currentText(), typed); // the field shows what was typed
+        QCOMPARE(list->currentIndex(), port - 1);
+        d->findChild<QPushButton*>("cmdOK")->click();
+    });
+    QCOMPARE(PortDialog::choose(3, nullptr), std::optional<std::int16_t>(port));
+}
+
 void TestPortDialog::okStoresAndWritesInTheStartDirectory()
 {
     test::Rig rig(6, false);
@@ -136,12 +176,13 @@ void TestPortDialog::okStoresAndWritesInTheStartDirectory()
     // The process's current directory moved on; the file still goes to the start directory.
     QTemporaryDir elsewhere;
     QDir::setCurrent(elsewhere.path());
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.dir.readConfig(), QByteArray("\x31\x32\x0D\x0A"));
     QVERIFY(!QFile::exists(configFilePath(elsewhere.path())));
     QCOMPARE(int(rig.window->portNumber()), 12);
     // The status label keeps the old number until the next Retry.
-    QCOMPARE(rig.window->ui().lblMsg->text(), QStringLiteral("COM6 ... Device not found!"));
+    QCOMPARE(rig.window->findChild<QLabel*>("lblMsg")->text(),
+             QStringLiteral("COM6 ... Device not found!"));
 }
 
 void TestPortDialog::cancelLeavesTheFileByteForByte()
@@ -150,7 +191,7 @@ void TestPortDialog::cancelLeavesTheFileByteForByte()
     rig.dir.writeConfig("6 , anything after\r\nmore\r\n");
     rig.window->formLoad();
     rig.window->setPortChooser([](QWidget*, std::int16_t) { return std::nullopt; });
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.dir.readConfig(), QByteArray("6 , anything after\r\nmore\r\n"));
     QCOMPARE(int(rig.window->portNumber()), 6);
 }
@@ -165,7 +206,7 @@ void TestPortDialog::failedWriteIsReported()
     QFile::remove(rig.dir.configPath());
     QVERIFY(QDir(rig.dir.path()).mkdir("Lumatrax.cfg"));
     rig.window->setPortChooser([](QWidget*, std::int16_t) { return std::int16_t(9); });
-    rig.window->ui().cmdPort->click();
+    rig.window->findChild<QPushButton*>("cmdPort")->click();
     QCOMPARE(rig.messages.texts.size(), 1);
     QVERIFY2(rig.messages.texts[0].contains(rig.dir.configPath()),
              qPrintable(rig.messages.texts[0]));

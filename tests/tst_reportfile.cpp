@@ -1,4 +1,5 @@
-// The report file: its 24 lines byte for byte, the 8-bit encoding, and the atomic write.
+// The report file: its 24 lines byte for byte, the 8-bit encoding, and the file written. The
+// writer's disk faults are tested in tst_diskfaults.
 
 #include "report/reportfile.h"
 
@@ -6,11 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 using namespace lumatrax;
 
@@ -65,9 +61,6 @@ private slots:
 
     void writtenFileHoldsExactlyTheBytes();
     void longerExistingFileIsFullyReplaced();
-    void unwritableTargetNamesFileAndReasonAndKeepsNothing_data();
-    void unwritableTargetNamesFileAndReasonAndKeepsNothing();
-    void failedWriteLeavesTheEarlierReportIntact();
 };
 
 void TestReportFile::emptyReportIsTheBareLabels_data()
@@ -151,66 +144,6 @@ void TestReportFile::longerExistingFileIsFullyReplaced()
     writeAll(path, QByteArray(4096, 'x'));
     QCOMPARE(writeReportFile(path, reportBytes({})), std::nullopt);
     QCOMPARE(readAll(path), reportBytes({}));
-}
-
-void TestReportFile::unwritableTargetNamesFileAndReasonAndKeepsNothing_data()
-{
-    // Paths that fail even for root, which ignores permission bits.
-    QTest::addColumn<QString>("relativePath");
-    QTest::newRow("missing folder") << "missing/report.txt";
-    QTest::newRow("folder under a regular file") << "plain.txt/report.txt";
-    QTest::newRow("a folder where the file should be") << "folder";
-    QTest::newRow("no name") << "";
-}
-
-void TestReportFile::unwritableTargetNamesFileAndReasonAndKeepsNothing()
-{
-    QFETCH(QString, relativePath);
-    QTemporaryDir dir;
-    writeAll(dir.filePath(QStringLiteral("plain.txt")), "earlier");
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const QString path = relativePath.isEmpty() ? QString() : dir.filePath(relativePath);
-
-    const auto failure = writeReportFile(path, reportBytes({}));
-    QVERIFY(failure);
-    QCOMPARE(failure->fileName, path);
-    QVERIFY(!failure->reason.isEmpty());
-    QVERIFY(failure->reason != QStringLiteral("Unknown error"));
-    QVERIFY(failure->message().contains(QDir::toNativeSeparators(path)));
-    QVERIFY(failure->message().contains(failure->reason));
-
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("plain.txt"))), QByteArray("earlier"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             (QStringList{"folder", "plain.txt"}));
-}
-
-void TestReportFile::failedWriteLeavesTheEarlierReportIntact()
-{
-#ifdef Q_OS_UNIX
-    // A file size limit makes the write itself fail after the file has been opened, as a full
-    // disk does; it binds root too.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("report.txt"));
-    writeAll(path, "earlier report\r\n");
-
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 100;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto failure = writeReportFile(path, reportBytes(filledFields()));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    QVERIFY(failure);
-    QVERIFY2(failure->reason.contains(QStringLiteral("too large"), Qt::CaseInsensitive),
-             qPrintable(failure->reason));
-    QCOMPARE(readAll(path), QByteArray("earlier report\r\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"report.txt"});
-#else
-    QSKIP("needs a file size limit");
-#endif
 }
 
 QTEST_GUILESS_MAIN(TestReportFile)

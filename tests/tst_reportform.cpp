@@ -5,12 +5,14 @@
 #include "report/reportform.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -56,6 +58,36 @@ void fillIn(QWidget* form)
     sortCombo(form)->setCurrentIndex(1);
 }
 
+// The ways text enters a text box.
+enum class Entry { Typed, Pasted, Dropped, SetByProgram };
+
+void enter(QLineEdit* box, Entry entry, const QString& text)
+{
+    switch (entry) {
+    case Entry::Typed:
+        for (QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        break;
+    case Entry::Pasted:
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        break;
+    case Entry::Dropped: {
+        QMimeData mime;
+        mime.setText(text);
+        // The drop goes where the drag entered and was taken.
+        QDragEnterEvent drag(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &drag);
+        QDropEvent drop(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &drop);
+        break;
+    }
+    case Entry::SetByProgram:
+        box->setText(text);
+        break;
+    }
+}
+
 bool isEmptyWithChComp(QWidget* form)
 {
     for (const QString& name : kTextBoxes)
@@ -65,6 +97,8 @@ bool isEmptyWithChComp(QWidget* form)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Entry)
 
 class TestReportForm : public QObject
 {
@@ -84,6 +118,10 @@ private slots:
     void closeDiscardsWithoutPrompt();
     void sortingBasisFollowsTheSelectedEntry_data();
     void sortingBasisFollowsTheSelectedEntry();
+
+    void lineBreaksBecomeBlanksAndTheFileKeepsItsLines_data();
+    void lineBreaksBecomeBlanksAndTheFileKeepsItsLines();
+    void textBeyondQtsDefaultLimitReachesTheFileWhole();
 
     void saveWritesTheFieldsAndLeavesTheFormAsItWas();
     void saveDialogOffersThePreviousName();
@@ -335,6 +373,57 @@ void TestReportForm::sortingBasisFollowsTheSelectedEntry()
     QCOMPARE(m_form->fields().chCompSelected, chComp);
 }
 
+void TestReportForm::lineBreaksBecomeBlanksAndTheFileKeepsItsLines_data()
+{
+    QTest::addColumn<Entry>("entry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("pasted CR LF, LF, CR, LF CR") << Entry::Pasted << "a\r\nb\nc\rd\n\re"
+                                                 << "a b c d  e";
+    QTest::newRow("typed separators")
+        << Entry::Typed << QString::fromUtf8("a\u2028b\u2029c") << "a b c";
+    QTest::newRow("dropped") << Entry::Dropped << "a\r\n\r\nb\r\n"
+                             << "a  b ";
+    QTest::newRow("set by the program") << Entry::SetByProgram << "\r\na\n"
+                                        << " a ";
+}
+
+void TestReportForm::lineBreaksBecomeBlanksAndTheFileKeepsItsLines()
+{
+    QFETCH(Entry, entry);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
+    m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    for (const QString& name : kTextBoxes) {
+        enter(textBox(m_form, name), entry, text);
+        QCOMPARE(textBox(m_form, name)->text(), shown);
+        QCOMPARE(textBox(m_form, name)->cursorPosition(), shown.size()); // after the text entered
+    }
+    m_form->findChild<QPushButton*>("cmdSave")->click();
+
+    const QByteArray bytes = readAll(path);
+    QCOMPARE(bytes.count("\r\n"), 24);
+    QCOMPARE(bytes.count('\r'), 24);
+    QCOMPARE(bytes.count('\n'), 24);
+    QVERIFY(bytes.startsWith("Company Name: " + shown.toLatin1() + "\r\nAddress     : "));
+}
+
+void TestReportForm::textBeyondQtsDefaultLimitReachesTheFileWhole()
+{
+    const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
+    m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
+    const QString longText = QString(40000, u'x') + QStringLiteral("end");
+    enter(textBox(m_form, "txtAdd"), Entry::Pasted, longText);
+    m_form->findChild<QPushButton*>("cmdSave")->click();
+
+    const QByteArray bytes = readAll(path);
+    QVERIFY(bytes.contains("\r\nAddress     : " + longText.toLatin1() + "\r\n\r\n"));
+    QCOMPARE(bytes.size(), reportBytes({}).size() + longText.size());
+}
+
 void TestReportForm::saveWritesTheFieldsAndLeavesTheFormAsItWas()
 {
     const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
@@ -397,8 +486,8 @@ void TestReportForm::cancelledDialogWritesNothing()
 
 void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
 {
-    // A folder under a regular file cannot be written even by root. (The report file's own
-    // tests go through the other ways a write fails.)
+    // A folder under a regular file cannot be written even by root. (tst_diskfaults goes
+    // through the other ways a write fails.)
     QFile plain(m_dir->filePath(QStringLiteral("plain.txt")));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();

@@ -1,0 +1,35 @@
+#pragma once
+
+// Saving a whole file: the one writer behind the configuration file and the report. It needs no
+// widgets and includes nothing of the other folders.
+//
+// The content is written into a temporary file beside the target and renamed over it only once
+// every byte is written, so a crash, a full disk or a vanished directory never leaves a
+// half-written file: an earlier file of that name stays as it was and no temporary file is left
+// behind.
+//
+// Where the directory takes no new file (it is read-only, or the file system has no free inode)
+// but the target already exists as a regular file, the file is rewritten in place, as a plain
+// save would. The room for the new content is reserved first, so a full disk fails before a byte
+// of the earlier content is touched; only a fault of the device in the middle of writing (an
+// I/O error) can leave that file part old, part new.
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+namespace lumatrax {
+
+// Why a file could not be saved: the file as the caller named it, and the system's reason
+// ("Permission denied", "No space left on device").
+struct SaveFailure
+{
+    QString fileName;
+    QString reason;
+};
+
+// Makes bytes the whole content of fileName. Returns the failure, or nothing on success.
+[[nodiscard]] std::optional<SaveFailure> saveFile(const QString& fileName, QByteArrayView bytes);
+
+} // namespace lumatrax
