@@ -1,55 +1,31 @@
-// Fuzz target: arbitrary reads handed to the main window's frame handler, through its real
-// serial port component.
-//
-// The window starts as the program does, in a start-up directory of its own whose COM1 leads to
-// a pseudo-terminal. Each input is written to the instrument's end of the line as one burst;
-// once every byte waits at the program's end, the communications event is raised, so the
-// handler's read returns exactly the input (up to kMaxRead bytes, what the line holds ready for
-// one read). The window's state is then checked against what the bytes alone say: a read of at
-// least 200 bytes is a frame, whose first 200 bytes set the samples, the trace, the verdict and
-// the lamps; a shorter read changes nothing but the receive buffer. Any difference aborts, and
-// the fuzzer keeps the input.
+// Fuzz target: arbitrary reads through the frame path the main window runs for every read that
+// its serial port hands over: decoding (link/protocol.h) and the scope screen (display/). The
+// screen's state is then checked against what the bytes alone say: a read of at least 200 bytes
+// is a frame, whose first 200 bytes set the samples, the trace, the drawing and the verdict; a
+// shorter read decodes nothing and the screen stays as it was. Any difference aborts, and the
+// fuzzer keeps the input.
 
-#include "app/mainwindow.h"
 #include "display/colours.h"
-#include "display/lamp.h"
-#include "display/scopesurface.h"
-#include "link/commport.h"
-#include "link/configfile.h"
+#include "display/scopescreen.h"
 #include "link/protocol.h"
-#include "tools/pseudoterminal.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QSlider>
-#include <QTemporaryDir>
+#include <QByteArrayView>
 
-#include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <thread>
-
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <vector>
 
 using namespace lumatrax;
 
 namespace {
 
-// A pseudo-terminal's line discipline holds at most 4095 bytes ready for one read; longer
-// inputs are cut there.
-constexpr std::size_t kMaxRead = 4095;
 // The guides stand at 30 % and 70 % of the screen's height, so frames are accepted as well as
 // rejected.
 constexpr int kUpperGuideSlider = 30;
 constexpr int kLowerGuideSlider = 70;
+constexpr double kHeight = ScopeScreen::kDesignedHeight;
 
 [[noreturn]] void fail(const char* what)
 {
@@ -63,182 +39,80 @@ void require(bool condition, const char* what)
         fail(what);
 }
 
-// What the frame handler may change.
-struct Snapshot
+// Screen height of a sample: round((127 - s) * H / 256), ties to even; exact in a double.
+std::int16_t heightOf(int sample)
 {
-    SampleArray samples;
-    SegmentArray trace;
-    std::vector<DrawnLine> drawing;
-    QColor accept, reject, activity;
-    std::int16_t frameSeen;
-    Flag16 aboveUpper, belowLower;
-};
-
-Snapshot snapshot(const MainWindow& w)
-{
-    const MainWindowState& s = w.state();
-    return {s.sampleValues,
-            s.liveTrace,
-            w.ui().pic->drawing(),
-            w.ui().shpMiddle->colour(),
-            w.ui().shpHigher->colour(),
-            w.ui().shpTr->colour(),
-            s.frameSeen,
-            s.aboveUpper,
-            s.belowLower};
+    return std::int16_t(std::nearbyint((127.0 - sample) * kHeight / 256.0));
 }
 
-class Harness
+void checkFrame(const ScopeScreen& screen, QByteArrayView read, Verdict verdict)
 {
-public:
-    Harness()
-    {
-        require(m_dir.isValid(), "no temporary directory");
-        require(m_line.open(), "no pseudo-terminal");
-        const QByteArray device = QFile::encodeName(m_line.devicePath());
-        m_watchFd = ::open(device.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        require(m_watchFd >= 0, "the program's end of the line cannot be watched");
-        require(QFile::link(m_line.devicePath(), QDir(m_dir.path()).filePath("COM1")),
-                "no COM1 link");
-        QFile config(configFilePath(m_dir.path()));
-        require(config.open(QIODevice::WriteOnly) && config.write(formatPortNumber(1)) > 0,
-                "no configuration file");
-        config.close();
-
-        // Start-up captures its directory; the fuzzer's own paths stay relative to the old one.
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        m_window = std::make_unique<MainWindow>();
-        m_window->setMessageBox(
-            [](QWidget*, const QString&, const QString& text) { fail(qPrintable(text)); });
-        m_window->formLoad();
-        QDir::setCurrent(previous);
-        require(!m_window->state().linkDown, "the port did not open");
-        m_window->findChild<QSlider*>("sliderPos")->setValue(kUpperGuideSlider);
-        m_window->findChild<QSlider*>("sliderOff")->setValue(kLowerGuideSlider);
-    }
-    ~Harness()
-    {
-        m_window.reset();
-        if (m_watchFd >= 0)
-            ::close(m_watchFd);
-    }
-    Harness(const Harness&) = delete;
-    Harness& operator=(const Harness&) = delete;
-
-    [[nodiscard]] MainWindow& window() { return *m_window; }
-
-    // Writes the bytes to the instrument's end and returns once all of them wait at the
-    // program's end (the line hands them over a moment after the write).
-    void deliver(QByteArrayView bytes)
-    {
-        for (QByteArrayView rest = bytes; !rest.isEmpty();) {
-            const ssize_t n = ::write(m_line.masterFd(), rest.data(), std::size_t(rest.size()));
-            if (n > 0)
-                rest = rest.sliced(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                fail("writing to the line failed");
-        }
-        const QDeadlineTimer deadline(std::chrono::seconds(5));
-        int waiting = 0;
-        while (::ioctl(m_watchFd, FIONREAD, &waiting) == 0 && waiting < bytes.size()) {
-            if (deadline.hasExpired())
-                fail("the line did not hand the bytes over");
-            std::this_thread::yield();
-        }
-    }
-
-private:
-    QTemporaryDir m_dir;
-    PseudoTerminal m_line;
-    int m_watchFd = -1;
-    std::unique_ptr<MainWindow> m_window;
-};
-
-Harness* harness = nullptr;
-
-void checkFrame(const MainWindow& w, QByteArrayView read, const Snapshot& before)
-{
-    const MainWindowState& s = w.state();
-    const double height = w.ui().pic->heightTwips();
-    // Screen height of byte b: round((255 - b) * H / 256), ties to even; exact in a double.
-    auto heightOf = [height](int sample) {
-        return std::int16_t(std::nearbyint((127.0 - sample) * height / 256.0));
-    };
+    const std::int16_t upper = std::int16_t(std::nearbyint(kHeight * kUpperGuideSlider / 100));
+    const std::int16_t lower = std::int16_t(std::nearbyint(kHeight * kLowerGuideSlider / 100));
     bool above = false, below = false;
     for (int k = 0; k < SAMPLES_PER_FRAME; ++k) {
         const int sample = std::uint8_t(read[k]) - SAMPLE_OFFSET;
-        require(s.sampleValues[k] == sample, "sample differs from its byte");
+        require(screen.samples()[k] == sample, "sample differs from its byte");
         const std::int16_t y = heightOf(sample);
-        require(s.liveTrace[k].Y1 == y, "segment start at the wrong height");
-        above |= y < s.upperGuide[k].Y1;
-        below |= y > s.lowerGuide[k].Y1;
+        require(screen.trace()[k].Y1 == y, "segment start at the wrong height");
+        above |= y < upper;
+        below |= y > lower;
     }
-    require(s.sampleValues[SAMPLES_PER_FRAME] == 0, "entry 200 of the samples was written");
+    require(screen.samples()[SAMPLES_PER_FRAME] == 0, "entry 200 of the samples was written");
     for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
-        require(s.liveTrace[k].Y2 == heightOf(s.sampleValues[k + 1]), "segment end misplaced");
-    require(s.liveTrace[SAMPLES_PER_FRAME] == TraceSegment{}, "entry 200 of the trace changed");
+        require(screen.trace()[k].Y2 == heightOf(screen.samples()[k + 1]),
+                "segment end misplaced");
+    require(screen.trace()[SAMPLES_PER_FRAME].X1 == 0 && screen.trace()[SAMPLES_PER_FRAME].Y1 == 0,
+            "entry 200 of the trace changed");
 
-    const std::vector<DrawnLine>& drawing = w.ui().pic->drawing();
-    require(drawing.size() == 3 * SAMPLES_PER_FRAME, "the screen does not hold 600 segments");
-    require(drawing.front().colour == kTraceColour && drawing[1].colour == kUpperGuideColour &&
-                drawing[2].colour == kLowerGuideColour,
-            "trace and guides are not drawn segment by segment");
-
-    require((s.aboveUpper == kTrue) == above && (s.belowLower == kTrue) == below,
-            "verdict flags differ from the samples");
-    const bool rejected = above || below;
-    require(w.ui().shpHigher->colour() == QColor::fromRgb(rejected ? kRed : kBlack),
-            "REJECT lamp does not show the verdict");
-    require(w.ui().shpMiddle->colour() == QColor::fromRgb(rejected ? kBlack : kGreen),
-            "ACCEPT lamp does not show the verdict");
-    require(w.ui().shpTr->colour() == QColor::fromRgb(kGreen), "activity lamp is not green");
-    require(s.frameSeen == std::min<int>(before.frameSeen + 1, INT16_MAX),
-            "the frame was not counted once");
-}
-
-void checkShortRead(const MainWindow& w, const Snapshot& before)
-{
-    const Snapshot after = snapshot(w);
-    require(after.samples == before.samples && after.trace == before.trace,
-            "a short read changed the samples or the trace");
-    require(after.drawing == before.drawing, "a short read changed the screen");
-    require(after.accept == before.accept && after.reject == before.reject &&
-                after.activity == before.activity,
-            "a short read changed the lamps");
-    require(after.frameSeen == before.frameSeen && after.aboveUpper == before.aboveUpper &&
-                after.belowLower == before.belowLower,
-            "a short read changed the flags or the count");
+    std::vector<DrawnLine> lines;
+    screen.drawnLines(lines);
+    require(lines.size() == 3 * SAMPLES_PER_FRAME, "the screen does not show 600 segments");
+    for (int k = 0; k < SAMPLES_PER_FRAME; ++k) {
+        const DrawnLine* s = &lines[std::size_t(3 * k)];
+        require(s[0].colour == kTraceColour && s[1].colour == kUpperGuideColour &&
+                    s[2].colour == kLowerGuideColour,
+                "trace and guides are not drawn segment by segment");
+        require(s[0].y1 == screen.trace()[k].Y1 && s[1].y1 == upper && s[2].y1 == lower,
+                "a drawn segment is not where it lies");
+    }
+    require(verdict.aboveUpper == above && verdict.belowLower == below,
+            "verdict differs from the samples");
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt sees only the program's name: the fuzzer's own options are not Qt's to take.
-    static int qtArgc = 1;
-    static char* qtArgv[] = {(*argc > 0 ? (*argv)[0] : const_cast<char*>("fuzz")), nullptr};
-    static QApplication app(qtArgc, qtArgv);
-    static Harness instance;
-    harness = &instance;
+    static ScopeScreen screen = [] {
+        ScopeScreen s;
+        s.setUpperGuide(kUpperGuideSlider);
+        s.setLowerGuide(kLowerGuideSlider);
+        return s;
+    }();
+    static SampleArray samples{};
+
+    const QByteArrayView read(data, qsizetype(size));
+    const std::uint64_t revision = screen.revision();
+    std::vector<DrawnLine> before;
+    screen.drawnLines(before);
+    const SampleArray samplesBefore = samples;
+
+    if (!decodeFrame(read, samples)) {
+        require(read.size() < SAMPLES_PER_FRAME, "a whole frame was not decoded");
+        require(samples == samplesBefore, "a short read changed the samples");
+        std::vector<DrawnLine> after;
+        screen.drawnLines(after);
+        require(screen.revision() == revision && after == before,
+                "a short read changed the screen");
+        return 0;
+    }
+    require(read.size() >= SAMPLES_PER_FRAME, "a short read was decoded");
+    checkFrame(screen, read, screen.showFrame(samples));
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const QByteArrayView read(data, qsizetype(std::min(size, kMaxRead)));
-    MainWindow& window = harness->window();
-    const Snapshot before = snapshot(window);
-
-    harness->deliver(read);
-    window.cm().raiseEvent(CommPort::comEvReceive);
-
-    require(window.state().rxBuffer == read, "the read is not exactly what waited");
-    if (read.size() >= SAMPLES_PER_FRAME)
-        checkFrame(window, read, before);
-    else
-        checkShortRead(window, before);
     return 0;
 }

@@ -365,7 +365,7 @@ void TestAcquisition::zeroCentresTheLevelOnce()
 
 void TestAcquisition::runStopTogglesTheLampAndSendsStartThenStop()
 {
-    MainWindow& w = start();
+    start();
     QVERIFY(detected());
     auto* run = widget<QPushButton>("cmdRun");
     QTest::mouseClick(run, Qt::LeftButton);
@@ -380,7 +380,7 @@ void TestAcquisition::runStopTogglesTheLampAndSendsStartThenStop()
 
 void TestAcquisition::activityLampFollowsTheFrames()
 {
-    MainWindow& w = start();
+    start();
     QVERIFY(detected());
     auto* lamp = widget<Lamp>("shpTr");
     QSignalSpy ticks(widget<QTimer>("tmrScan"), &QTimer::timeout);
@@ -437,7 +437,8 @@ void TestAcquisition::writeFailureTakesTheDeviceLossPathOnce()
             QTest::keyClick(w.findChild<QWidget*>(control), Qt::Key_Down);
     };
 
-    // The adapter is pulled; the next write is the first to meet it.
+    // The adapter is pulled: the port's reading thread or the next write meets it first, and
+    // the loss is told once either way.
     m_rig->instrument.pullPlug();
     operate();
     QTRY_COMPARE_WITH_TIMEOUT(m_rig->messages.texts.size(), 1, kTimeoutMs);

@@ -15,7 +15,7 @@ class TestCommPort : public QObject
 private slots:
     void failuresDescribePortDeviceAndReason();
     void thresholdZeroRaisesNothing();
-    void thresholdRaisesOnceEnoughBytesWait();
+    void readsComeOnceTheThresholdIsReachedWithEverythingWaiting();
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
@@ -68,37 +68,38 @@ void TestCommPort::thresholdZeroRaisesNothing()
     QCOMPARE(line.port.open(), std::nullopt);
     QSignalSpy events(&line.port, &CommPort::comm);
     QVERIFY(line.instrument.sendRaw(QByteArray(600, 'x')));
-    QTest::qWait(200);
-    QCOMPARE(events.count(), 0);
+    QTRY_COMPARE(line.instrument.bytesSent(), std::uint64_t(600));
+    QVERIFY(!events.wait(200));
     QCOMPARE(line.port.input().size(), 600);
 }
 
-void TestCommPort::thresholdRaisesOnceEnoughBytesWait()
+void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
 {
     Line line(4);
     QCOMPARE(line.port.open(), std::nullopt);
     line.port.setRThreshold(100);
-    QByteArray got;
-    int events = 0;
+    QList<QByteArray> reads;
     connect(&line.port, &CommPort::comm, this, [&] {
         QCOMPARE(line.port.commEvent(), CommPort::comEvReceive);
-        ++events;
-        got = line.port.input();
+        for (const QByteArray& read : line.port.reads())
+            reads << read;
     });
     QVERIFY(line.instrument.sendRaw(QByteArray(60, 'a')));
-    QTest::qWait(150);
-    QCOMPARE(events, 0);
+    QTRY_COMPARE(line.instrument.bytesSent(), std::uint64_t(60));
+    QTest::qWait(100);
+    QVERIFY(reads.isEmpty()); // 60 bytes wait below the threshold
     QVERIFY(line.instrument.sendRaw(QByteArray(60, 'b')));
-    QTRY_COMPARE_WITH_TIMEOUT(events, 1, 3000);
-    QCOMPARE(got, QByteArray(60, 'a') + QByteArray(60, 'b'));
+    QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 1, 3000);
+    QCOMPARE(reads[0], QByteArray(60, 'a') + QByteArray(60, 'b'));
 
-    // Bytes already waiting when the threshold is armed raise the event too.
+    // Bytes already waiting when the threshold is armed make one read, all of them.
     line.port.setRThreshold(0);
     QVERIFY(line.instrument.sendRaw(QByteArray(150, 'c')));
-    QTest::qWait(150);
+    QVERIFY(line.instrument.sendRaw(QByteArray(150, 'd')));
+    QTRY_COMPARE(line.instrument.bytesSent(), std::uint64_t(420));
     line.port.setRThreshold(100);
-    QTRY_COMPARE_WITH_TIMEOUT(events, 2, 3000);
-    QCOMPARE(got, QByteArray(150, 'c'));
+    QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 2, 3000);
+    QCOMPARE(reads[1], QByteArray(150, 'c') + QByteArray(150, 'd'));
 }
 
 void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
@@ -112,7 +113,6 @@ void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
         QVERIFY(line.instrument.sendRaw(burst));
     }
     QTRY_COMPARE_WITH_TIMEOUT(line.instrument.bytesSent(), std::uint64_t(3000), 3000);
-    QTest::qWait(100); // let Qt fill its 1024-byte buffer and stop reading
     QByteArray got = line.port.input();
     QCOMPARE(got.size(), 3000);
     QCOMPARE(got, sent);
@@ -140,10 +140,10 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     Line line(4);
     QCOMPARE(line.port.open(), std::nullopt);
     line.port.setRThreshold(210);
-    connect(&line.port, &CommPort::comm, this, [&line] { (void)line.port.input(); });
     QSignalSpy lost(&line.port, &CommPort::linkLost);
+    QSignalSpy reads(&line.port, &CommPort::comm);
     line.instrument.startStreaming();
-    QTest::qWait(100);
+    QVERIFY(reads.wait(3000));
     line.instrument.pullPlug();
     QVERIFY(lost.wait(3000));
     QTest::qWait(300);

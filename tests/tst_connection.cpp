@@ -100,7 +100,8 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent()
     QVERIFY(rig.messages.texts.isEmpty());
     // No frames are received, yet the port is open: a timebase chosen is sent.
     QVERIFY(rig.instrument.sendRaw(QByteArray(2 * FRAME_RX_THRESHOLD, char(127))));
-    rig.widget<QComboBox>("cmbHorizontal")->activated(3);
+    rig.widget<QComboBox>("cmbHorizontal")->setCurrentIndex(3);
+    emit rig.widget<QComboBox>("cmbHorizontal")->activated(3);
     QVERIFY(rig.instrument.waitForReceived(12, 3s));
     QCOMPARE(rig.instrument.received().mid(8), bytes({131, 0, 0, 3}));
     QVERIFY(rig.judged.empty());
@@ -210,7 +211,7 @@ void TestConnection::lostLinkDisablesTheControlsAndRetryTellsTheInstrumentWhatTh
     QVERIFY(rig.startDetected());
     // The operator sets the instrument up and starts it.
     rig.widget<QComboBox>("cmbHorizontal")->setCurrentIndex(6);
-    rig.widget<QComboBox>("cmbHorizontal")->activated(6);
+    emit rig.widget<QComboBox>("cmbHorizontal")->activated(6);
     rig.widget<QRadioButton>("optFalling")->click();
     rig.widget<QSlider>("SliderTriggerLevel")->setValue(10);
     rig.widget<QPushButton>("cmdRun")->click();

@@ -2,6 +2,7 @@
 // the port's own thread, handed over whole and in order, decoded, drawn, judged and shown on the
 // lamps.
 
+#include "display/colours.h"
 #include "tests/testsupport.h"
 
 #include <QSlider>

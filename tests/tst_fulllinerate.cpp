@@ -1,26 +1,24 @@
 // Frames at the full line rate, end to end: the virtual instrument streams 210-byte bursts back
 // to back (one per 4.2 ms, as at 500000 bit/s) through its pseudo-terminal into the real main
-// window, which reads, draws and judges each one. Every frame carries its sequence number and a
+// window: its port's reading thread takes each one, and the window judges them all, a turn at a
+// time. Every frame carries its sequence number and a
 // pattern derived from it, so a frame that is lost, merged with the next (one read taking two
 // bursts) or split shows up, and so does one judged against the wrong samples.
 //
 // What it measures is the program keeping up with the line, not the machine's other work. CTest
 // runs it alone, and where the system allows it its threads take the lowest real-time priority,
-// so that other processes on a shared machine (a parallel build) do not keep the window's thread
-// from waking up within a burst's 4.2 ms. When other processes keep every core busy even that
+// so that other processes on a shared machine (a parallel build) do not keep the port's reading
+// thread from waking up within a burst's 4.2 ms. When other processes keep every core busy even that
 // is not always enough: the pseudo-terminal's own delivery, done by a kernel worker thread, can
 // then be held up long enough to hand two bursts over at once, whatever the program does.
 
-#include "app/mainwindow.h"
-#include "display/lamp.h"
-#include "link/commport.h"
 #include "tests/testsupport.h"
 
 #include <QEventLoop>
-#include <QGroupBox>
-#include <QSlider>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -56,32 +54,15 @@ Frame numberedFrame(std::uint64_t n)
     return f;
 }
 
-struct Judged
+// The sequence number of the frame a read holds, if its first 200 bytes are one exactly.
+int sequenceOf(const QByteArray& read)
 {
-    qsizetype readSize = 0;
-    int sequence = -1; // -1: the samples are not a frame as sent
-    bool aboveUpper = false;
-    bool belowLower = false;
-};
-
-// What the window holds after judging a frame: its read, and the sequence number of the frame its
-// samples are, if they are one exactly.
-Judged judgedBy(const MainWindow& window)
-{
-    const MainWindowState& s = window.state();
-    Judged j;
-    j.readSize = s.rxBuffer.size();
-    j.aboveUpper = s.aboveUpper != 0;
-    j.belowLower = s.belowLower != 0;
     Frame samples{};
-    for (std::size_t k = 0; k < samples.size(); ++k)
-        samples[k] = std::uint8_t(s.sampleValues[k] + SAMPLE_OFFSET);
+    std::copy_n(read.constData(), samples.size(), samples.begin());
     std::uint64_t n = 0;
     for (int i = 0; i < 4; ++i)
         n |= std::uint64_t((samples[std::size_t(1 + i)] - 96) / 4) << (4 * i);
-    if (numberedFrame(n) == samples)
-        j.sequence = int(n);
-    return j;
+    return numberedFrame(n) == samples ? int(n) : -1;
 }
 
 } // namespace
@@ -111,24 +92,15 @@ void TestFullLineRate::everyFrameIsJudgedOnceAndInOrder()
             rig.instrument.stopStreaming(); // this frame is the last
         return numberedFrame(n);
     });
-    MainWindow& window = *rig.window;
-    window.formLoad();
-    window.show();
-    QTRY_VERIFY_WITH_TIMEOUT(window.ui().Frame1->isEnabled(), kDetectionTimeoutMs);
-    window.ui().sliderPos->setValue(25);
-    window.ui().sliderOff->setValue(75);
+    QVERIFY(rig.startDetected(kDetectionTimeoutMs));
+    rig.setGuides(25, 75);
 
-    // Connected after the window's own handler, so it runs once the frame has been judged.
     // The wait runs a real event loop, as the program's does: QTest::qWait() and the QTRY
-    // macros sleep between rounds of events, long enough for bursts to pile up.
+    // macros sleep between rounds of events.
     QEventLoop loop;
-    std::vector<Judged> judged;
-    judged.reserve(kFrames + 16);
-    connect(&window.cm(), &CommPort::comm, this, [&] {
-        if (window.cm().commEvent() != CommPort::comEvReceive)
-            return;
-        judged.push_back(judgedBy(window));
-        if (judged.size() >= std::size_t(kFrames))
+    rig.judged.reserve(kFrames + 16);
+    connect(rig.window.get(), &MainWindow::frameJudged, &loop, [&] {
+        if (rig.judged.size() >= std::size_t(kFrames))
             loop.quit();
     });
     // A merged frame leaves the count short for good; the wait then ends at its time limit.
@@ -140,26 +112,27 @@ void TestFullLineRate::everyFrameIsJudgedOnceAndInOrder()
     QTRY_COMPARE(rig.instrument.framesSent(), std::uint64_t(kFrames));
 
     // Frame by frame: one read of exactly one burst, holding the frame sent in that place,
-    // judged as its samples say.
+    // judged as its samples say (the fixture checks each verdict and the lamps after it).
     int merged = 0;
-    std::size_t firstOutOfPlace = judged.size();
-    for (std::size_t i = 0; i < judged.size(); ++i) {
-        merged += judged[i].readSize != FRAME_RX_THRESHOLD;
-        if (judged[i].sequence != int(i) && firstOutOfPlace == judged.size())
+    std::size_t firstOutOfPlace = rig.judged.size();
+    for (std::size_t i = 0; i < rig.judged.size(); ++i) {
+        merged += rig.judged[i].read.size() != FRAME_RX_THRESHOLD;
+        if (sequenceOf(rig.judged[i].read) != int(i) && firstOutOfPlace == rig.judged.size())
             firstOutOfPlace = i;
     }
-    QVERIFY2(merged == 0 && firstOutOfPlace == judged.size(),
+    QVERIFY2(merged == 0 && firstOutOfPlace == rig.judged.size(),
              qPrintable(QStringLiteral("%1 of %2 reads held more than one burst; the first frame "
                                        "out of place is number %3")
                             .arg(merged)
-                            .arg(judged.size())
+                            .arg(rig.judged.size())
                             .arg(firstOutOfPlace)));
-    QCOMPARE(judged.size(), std::size_t(kFrames));
-    for (std::size_t i = 0; i < judged.size(); ++i) {
-        QCOMPARE(judged[i].aboveUpper, i % 5 == 3);
-        QCOMPARE(judged[i].belowLower, i % 5 == 4);
+    QCOMPARE(rig.judged.size(), std::size_t(kFrames));
+    QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
+    for (std::size_t i = 0; i < rig.judged.size(); ++i) {
+        QCOMPARE(rig.judged[i].verdict.aboveUpper, i % 5 == 3);
+        QCOMPARE(rig.judged[i].verdict.belowLower, i % 5 == 4);
     }
-    QCOMPARE(window.ui().shpHigher->colour(), QColor(255, 0, 0)); // the last frame, n % 5 == 4
+    QCOMPARE(rig.lamp("shpHigher"), test::kLampRed); // the last frame, n % 5 == 4
 }
 
 QTEST_MAIN(TestFullLineRate)

@@ -103,13 +103,17 @@ void TestLineRasterizer::linesJoinWithoutGaps()
 void TestLineRasterizer::erasingRestoresTheBackground()
 {
     for (qreal ratio : {1.0, 2.0, 1.25}) {
-        QImage image = blank(QSize(60, 60), ratio);
-        const QImage empty = image.copy();
+        // A background with a pattern of its own, as the screen's grid is.
+        QImage background = blank(QSize(60, 60), ratio);
+        for (int y = 0; y < background.height(); y += 7)
+            for (int x = 0; x < background.width(); ++x)
+                background.setPixel(x, y, qRgb(0, 192, 0));
+        QImage image = background.copy();
         const DrawnLine lines[] = {{0, 0, 800, 450, kRed}, {15, 800, 700, 20, kBlue}};
         rasterizeLines(image, lines);
-        QVERIFY(image != empty);
-        rasterizeLines(image, lines, qRgb(0, 0, 0));
-        QCOMPARE(image, empty);
+        QVERIFY(image != background);
+        eraseLines(image, lines, background);
+        QCOMPARE(image, background);
     }
 }
 

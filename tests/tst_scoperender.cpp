@@ -1,11 +1,10 @@
-// What the scope screen shows, read back pixel by pixel.
+// What the scope screen shows, read back pixel by pixel: black, the grid beneath, the guides and
+// the trace over it. CTest runs it once plainly and once with QT_SCALE_FACTOR=2.
 
-#include "app/mainwindow.h"
-#include "display/scopesurface.h"
+#include "display/colours.h"
 #include "tests/testsupport.h"
 
 #include <QImage>
-#include <QSlider>
 #include <QTest>
 
 using namespace lumatrax;
@@ -15,28 +14,32 @@ namespace {
 // The inner drawing area starts 2 pixels in, past the sunken border.
 constexpr int kBorder = 2;
 
-// The widget as the screen would show it, at the screen's device pixel ratio (CTest runs this
-// test once plainly and once with QT_SCALE_FACTOR=2).
-QImage render(QWidget* w)
+// The screen as it would show, at the screen's device pixel ratio.
+QImage render(const test::Rig& rig)
 {
-    return w->grab().toImage();
+    return rig.widget("pic")->grab().toImage();
+}
+
+bool is(const QImage& image, int x, int y, std::uint32_t colour)
+{
+    return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
 }
 
 // Device-pixel rows of one column whose colour is exactly `colour`.
-QList<int> rowsOf(const QImage& image, int column, QRgb colour)
+QList<int> rowsOf(const QImage& image, int column, std::uint32_t colour)
 {
     QList<int> rows;
     for (int y = 0; y < image.height(); ++y)
-        if ((image.pixel(column, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
+        if (is(image, column, y, colour))
             rows << y;
     return rows;
 }
 
-bool anyPixelOf(const QImage& image, QRgb colour)
+bool anyPixelOf(const QImage& image, std::uint32_t colour)
 {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
+            if (is(image, x, y, colour))
                 return true;
     return false;
 }
@@ -48,17 +51,16 @@ class TestScopeRender : public QObject
     Q_OBJECT
 private slots:
     void guidesAndGridLieAtTheirRows();
-    void drawingSurvivesRepaints();
+    void afterStartUpTheLowerGuideShowsOverTheCentreLine();
+    void aGuideMovedClearsTheTraceButNotTheGrid();
 };
 
 void TestScopeRender::guidesAndGridLieAtTheirRows()
 {
     test::Rig rig(4, true, VirtualInstrument::AckBehaviour::never());
-    MainWindow& window = *rig.window;
-    window.formLoad();
-    window.findChild<QSlider*>("sliderPos")->setValue(25); // 1204 twips: 80.3 pixels
-    window.findChild<QSlider*>("sliderOff")->setValue(75); // 3611 twips: 240.7 pixels
-    const QImage image = render(window.ui().pic);
+    rig.start();
+    rig.setGuides(25, 75); // 1204 twips: 80.3 pixels; 3611 twips: 240.7 pixels
+    const QImage image = render(rig);
     const qreal ratio = image.devicePixelRatio();
     QCOMPARE(image.size(), QSize(481, 321) * ratio);
 
@@ -70,33 +72,48 @@ void TestScopeRender::guidesAndGridLieAtTheirRows()
         const double expected = (kBorder + pixels) * ratio;
         return std::abs(rows.first() - expected) <= ratio + 0.5 && rows.size() <= int(ratio);
     };
-    const QList<int> red = rowsOf(image, column, qRgb(255, 0, 0));
-    const QList<int> blue = rowsOf(image, column, qRgb(0, 0, 255));
+    const QList<int> red = rowsOf(image, column, kUpperGuideColour);
+    const QList<int> blue = rowsOf(image, column, kLowerGuideColour);
     QVERIFY2(near(red, 1204 / 15.0), qPrintable(QString("red rows %1").arg(red.size())));
     QVERIFY2(near(blue, 3611 / 15.0), qPrintable(QString("blue rows %1").arg(blue.size())));
 
     // Green grid: nine horizontal lines in this column, the centre one twice as thick.
-    const QList<int> green = rowsOf(image, column, qRgb(0, 192, 0));
+    const QList<int> green = rowsOf(image, column, kGridColour);
     QCOMPARE(green.size(), int(10 * ratio));
     QVERIFY(std::abs(green.first() - (kBorder + 481.5 / 15.0) * ratio) <= ratio + 0.5);
 
     // Black elsewhere, and no trace before the first frame.
-    QCOMPARE(QColor(image.pixel(column, int(150 * ratio))), QColor(Qt::black));
-    QVERIFY(!anyPixelOf(image, qRgb(0, 255, 255)));
+    QVERIFY(is(image, column, int(150 * ratio), kBlack));
+    QVERIFY(!anyPixelOf(image, kTraceColour));
+    // The picture stays as it is from one repaint to the next.
+    QCOMPARE(render(rig), image);
 }
 
-void TestScopeRender::drawingSurvivesRepaints()
+void TestScopeRender::afterStartUpTheLowerGuideShowsOverTheCentreLine()
 {
+    // Both guides lie at mid-height, on the centre grid line: the lower one, drawn last, shows
+    // all the way across, over the upper one and over the grid, vertical lines included.
     test::Rig rig(4, true, VirtualInstrument::AckBehaviour::never());
-    MainWindow& window = *rig.window;
-    window.formLoad();
-    window.findChild<QSlider*>("sliderPos")->setValue(10);
-    const QImage first = render(window.ui().pic);
-    const QImage second = render(window.ui().pic);
-    QCOMPARE(first, second);
-    window.ui().pic->clear();
-    QVERIFY(!anyPixelOf(render(window.ui().pic), qRgb(255, 0, 0)));
-    QVERIFY(anyPixelOf(render(window.ui().pic), qRgb(0, 192, 0))); // the grid stays
+    rig.start();
+    const QImage image = render(rig);
+    const qreal ratio = image.devicePixelRatio();
+    const int row = int((kBorder + 2408 / 15) * ratio);
+    for (int x = int(kBorder * ratio); x < image.width() - int(kBorder * ratio); ++x)
+        QVERIFY2(is(image, x, row, kLowerGuideColour), qPrintable(QString("column %1").arg(x)));
+    // The rest of the centre line is still there, just above.
+    QVERIFY(is(image, int(20 * ratio), row - 1, kGridColour));
+}
+
+void TestScopeRender::aGuideMovedClearsTheTraceButNotTheGrid()
+{
+    test::Rig rig(4);
+    QVERIFY(rig.startDetected());
+    QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(200))));
+    QTRY_VERIFY(anyPixelOf(render(rig), kTraceColour));
+    rig.widget<QSlider>("sliderPos")->setValue(10);
+    QTRY_VERIFY(!anyPixelOf(render(rig), kTraceColour));
+    QVERIFY(anyPixelOf(render(rig), kGridColour));
+    QVERIFY(anyPixelOf(render(rig), kUpperGuideColour));
 }
 
 QTEST_MAIN(TestScopeRender)
