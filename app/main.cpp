@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
+#include "display/fixedwindow.h"
 
 #include <QApplication>
-#include <QScreen>
 
 int main(int argc, char* argv[])
 {
@@ -11,12 +11,10 @@ int main(int argc, char* argv[])
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     lumatrax::MainWindow frmMain;
+    // Placed before the load step, so that a "Communication Error!" box raised during start-up
+    // opens centred over the window's place, not in a corner of the screen.
+    lumatrax::centreWindow(&frmMain, lumatrax::Centring::OnScreen);
     frmMain.formLoad();
-    if (const QScreen* screen = frmMain.screen()) {
-        QRect placed = frmMain.frameGeometry();
-        placed.moveCenter(screen->availableGeometry().center());
-        frmMain.move(placed.topLeft());
-    }
     frmMain.show();
     return app.exec();
 }

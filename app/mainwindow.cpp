@@ -2,6 +2,7 @@
 
 #include "app/appicon.h"
 #include "display/colours.h"
+#include "display/fixedwindow.h"
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
@@ -72,14 +73,11 @@ bool isOperatorInput(const QEvent& event)
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
-      m_link(new InstrumentLink(this))
+    : QWidget(parent, Qt::Window), m_link(new InstrumentLink(this))
 {
+    makeFixedWindow(this, kClientWidthTwips, kClientHeightTwips);
     setWindowTitle(QStringLiteral("Lumatrax - Ver.1.1       ~ Vorn ~"));
     setWindowIcon(appIcon());
-    setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
     m_ui.setupUi(this);
     m_ui.pic->setScreen(&m_screen);
 
@@ -94,7 +92,10 @@ MainWindow::MainWindow(QWidget* parent)
         part->installEventFilter(this);
     connect(m_ui.cmbHorizontal, &QComboBox::activated, this, [this] {
         if (!m_timebaseTextCommit)
-            cmbHorizontal_Click();
+            return cmbHorizontal_Click();
+        // Qt took typed text that names an entry as that entry; the instrument keeps the one
+        // chosen last, so that is the one the list shows again.
+        m_ui.cmbHorizontal->setCurrentIndex(m_timebaseChosen);
     });
     connect(m_ui.optRising, &QRadioButton::clicked, this, &MainWindow::optRising_Click);
     connect(m_ui.optFalling, &QRadioButton::clicked, this, &MainWindow::optFalling_Click);
@@ -204,9 +205,7 @@ void MainWindow::showLinkState()
 void MainWindow::resendSettings()
 {
     m_resendAfterAck = false;
-    const int timebase = m_ui.cmbHorizontal->currentIndex();
-    if (timebase >= 0 && timebase < int(kTimebaseEntries.size()))
-        m_link->send(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(timebase)));
+    m_link->send(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(m_timebaseChosen)));
     m_link->send(command(Opcode::CMD_TRIG_EDGE, 0, 0, m_ui.optFalling->isChecked() ? 1 : 0));
     sendTriggerLevel();
     m_link->send(command(Opcode::CMD_RUN, 0, 0, 0));
@@ -236,11 +235,12 @@ void MainWindow::selectTimebase(int index)
 
 void MainWindow::cmbHorizontal_Click()
 {
-    // Sent as soon as the port is open, whether or not the instrument has answered.
-    if (m_link->linkDown())
-        return;
     const int index = m_ui.cmbHorizontal->currentIndex();
     if (index < 0 || index >= int(kTimebaseEntries.size()))
+        return;
+    m_timebaseChosen = index;
+    // Sent as soon as the port is open, whether or not the instrument has answered.
+    if (m_link->linkDown())
         return;
     m_link->send(command(Opcode::CMD_TIMEBASE, 0, 0, std::uint8_t(index)));
 }

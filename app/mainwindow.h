@@ -108,6 +108,8 @@ private:
     // focus) until the next other input to the combo or its list. Qt answers such a commit by
     // selecting the entry the text names and reporting it as activated; that is not a choice.
     bool m_timebaseTextCommit = false;
+    // The timebase entry chosen last from the list (start-up chooses the first).
+    int m_timebaseChosen = 0;
 };
 
 } // namespace lumatrax

@@ -117,6 +117,12 @@ void MainWindowUi::setupUi(QWidget* frmMain)
     Frame2 = group(frmMain, "Frame2", "", 240, 5040, 7215, 855);
     cmdRun = button(Frame2, "cmdRun", "RUN/STOP", 240, 240, 1335, 375);
     lblMsg = label(Frame2, "lblMsg", "Searching ...", 3120, 360, 3375, 255);
+    // The program's only status text sits in the run group, which stays disabled until the
+    // instrument answers: it keeps the normal text colour all the same.
+    QPalette status = lblMsg->palette();
+    status.setColor(QPalette::Disabled, QPalette::WindowText,
+                    status.color(QPalette::Active, QPalette::WindowText));
+    lblMsg->setPalette(status);
     shpStatus = lamp(Frame2, "shpStatus", Lamp::Shape::RoundedRectangle, kRed, 1800, 360, 855, 135);
     Frame2->setEnabled(false);
 

@@ -232,17 +232,22 @@ void TestAcquisition::typingIntoTheTimebaseSendsNothing_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("key"); // pressed after typing; 0 for none
-    QTest::newRow("an entry's text, no Enter") << "20ms" << 0;
-    QTest::newRow("an entry's text and Enter") << "20ms" << int(Qt::Key_Return);
-    QTest::newRow("an entry's text, then Tab away") << "8ms" << int(Qt::Key_Tab);
-    QTest::newRow("the start of an entry, completed by Enter") << "80" << int(Qt::Key_Enter);
-    QTest::newRow("no entry's text and Enter") << "1s" << int(Qt::Key_Return);
+    QTest::addColumn<QString>("shown"); // the field's text afterwards
+    const QString chosen = QString::fromUtf16(u"40\u00B5s"); // chosen at start-up
+    QTest::newRow("an entry's text, no Enter") << "20ms" << 0 << "20ms";
+    // A commit of text that names an entry shows again the entry chosen, which the instrument has.
+    QTest::newRow("an entry's text and Enter") << "20ms" << int(Qt::Key_Return) << chosen;
+    QTest::newRow("an entry's text, then Tab away") << "8ms" << int(Qt::Key_Tab) << chosen;
+    QTest::newRow("the start of an entry, completed by Enter")
+        << "80" << int(Qt::Key_Enter) << chosen;
+    QTest::newRow("no entry's text and Enter") << "1s" << int(Qt::Key_Return) << "1s";
 }
 
 void TestAcquisition::typingIntoTheTimebaseSendsNothing()
 {
     QFETCH(QString, typed);
     QFETCH(int, key);
+    QFETCH(QString, shown);
     MainWindow& w = start(Ack::never());
     auto* combo = widget<QComboBox>("cmbHorizontal");
     combo->setFocus();
@@ -251,6 +256,8 @@ void TestAcquisition::typingIntoTheTimebaseSendsNothing()
     QTest::keyClicks(combo->lineEdit(), typed);
     if (key)
         QTest::keyClick(combo->lineEdit(), Qt::Key(key));
+    QCOMPARE(combo->currentText(), shown);
+    QCOMPARE(combo->currentIndex(), 0);
     // Opening the list ends the typing too; the entry then clicked is a choice.
     chooseFromList(combo, 3);
     w.close();

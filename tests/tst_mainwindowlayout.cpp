@@ -52,6 +52,7 @@ private slots:
     void timersRunFromCreation();
     void startUpFillsTimebaseListAndLaysOutGeometry();
     void defaultPutsBothGuideSlidersBackToTheMiddle();
+    void statusStaysReadableWhileItsGroupIsDisabled();
 
 private:
     // An instrument that never answers: start-up opens the port, and the window stays as the
@@ -367,6 +368,22 @@ void TestMainWindowLayout::defaultPutsBothGuideSlidersBackToTheMiddle()
     m_window->findChild<QPushButton*>("cmdDef")->click();
     QCOMPARE(m_window->findChild<QSlider*>("sliderPos")->value(), 50);
     QCOMPARE(m_window->findChild<QSlider*>("sliderOff")->value(), 50);
+}
+
+void TestMainWindowLayout::statusStaysReadableWhileItsGroupIsDisabled()
+{
+    m_window->formLoad();
+    m_window->show();
+    QVERIFY(!m_window->findChild<QGroupBox*>("Frame2")->isEnabled());
+    auto* status = m_window->findChild<QLabel*>("lblMsg");
+    QCOMPARE(status->text(), QStringLiteral("COM3"));
+    // The darkest pixel of the text is the normal text colour, not the disabled grey.
+    const QImage text = status->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < text.height(); ++y)
+        for (int x = 0; x < text.width(); ++x)
+            darkest = std::min(darkest, qGray(text.pixel(x, y)));
+    QCOMPARE(darkest, qGray(status->palette().color(QPalette::Active, QPalette::WindowText).rgb()));
 }
 
 QTEST_MAIN(TestMainWindowLayout)
