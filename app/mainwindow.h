@@ -89,7 +89,7 @@ private:
     InstrumentLink* m_link;
     ScopeScreen m_screen;
 
-    // Run-time state; flags are 16-bit, true = -1, false = 0.
+    // Run-time state; flags are 16-bit and hold true as -1, false as 0.
     std::int16_t m_isRunning = 0;
     std::int16_t m_frameSeen = 0; // frames since the activity lamp's last tick
     std::int16_t m_aboveUpper = 0;
