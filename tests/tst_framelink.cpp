@@ -128,18 +128,31 @@ void TestFrameLink::readsComeWholeInOrderAndOnceWhileTheWindowIsBusy()
 {
     test::Rig& rig = *m_rig;
     rig.setGuides(30, 70);
-    constexpr int kFrames = 40; // 168 ms of line time
-    QList<QByteArray> sent;
-    for (int n = 0; n < kFrames; ++n) {
-        sent << burstOf(std::uint8_t(60 + 3 * n));
-        QVERIFY(rig.instrument.sendRaw(sent.last()));
-    }
+    // A frame every 6 ms, faster than the window's turns; a little slower than the line allows,
+    // so that a busy machine does not hold the port's reading thread up past one frame.
+    constexpr int kFrames = 40;
+    auto frame = [](std::uint64_t n) {
+        VirtualInstrument::Frame f;
+        f.fill(std::uint8_t(60 + 3 * n));
+        return f;
+    };
+    rig.instrument.setFrameInterval(6ms);
+    rig.instrument.setFrameSource([&rig, frame](std::uint64_t n) {
+        if (n + 1 == kFrames)
+            rig.instrument.stopStreaming();
+        return frame(n);
+    });
+    rig.instrument.startStreaming();
     // The user-interface thread held up for 100 ms (a slow handler, a long repaint) while the
-    // bursts keep coming: they wait, each read on its own, for the next turn.
+    // frames keep coming: they wait, each read on its own, for the next turn.
     QThread::msleep(100);
     QTRY_COMPARE_WITH_TIMEOUT(rig.judged.size(), std::size_t(kFrames), 5000);
-    for (int n = 0; n < kFrames; ++n)
-        QCOMPARE(rig.judged[std::size_t(n)].read, sent[n]);
+    for (int n = 0; n < kFrames; ++n) {
+        const VirtualInstrument::Frame f = frame(std::uint64_t(n));
+        QCOMPARE(rig.judged[std::size_t(n)].read.left(SAMPLES_PER_FRAME),
+                 QByteArray(reinterpret_cast<const char*>(f.data()), SAMPLES_PER_FRAME));
+        QCOMPARE(rig.judged[std::size_t(n)].read.size(), FRAME_RX_THRESHOLD);
+    }
     // The lamps end on the last frame's verdict: byte 177 lies between the guides.
     QCOMPARE(rig.lamp("shpMiddle"), test::kLampGreen);
 }
