@@ -1,5 +1,6 @@
 #include "display/scopesurface.h"
 
+#include "display/colours.h"
 #include "display/lineobject.h"
 #include "display/linerasterizer.h"
 #include "display/repaintthrottle.h"
@@ -20,8 +21,9 @@ ScopeSurface::ScopeSurface(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     // A frame is 600 segments; leave room so painting never allocates.
-    m_current.reserve(1024);
-    m_rasterized.reserve(1024);
+    for (std::vector<DrawnLine>* lines :
+         {&m_guides, &m_trace, &m_layerGuides, &m_rasterTrace, &m_toDraw})
+        lines->reserve(1024);
 }
 
 ScopeSurface::~ScopeSurface() = default;
@@ -66,25 +68,36 @@ void ScopeSurface::lineObjectMoved()
     m_throttle->request();
 }
 
+void ScopeSurface::takeScreen()
+{
+    m_guides.clear();
+    m_trace.clear();
+    if (!m_screen || m_screen->drawing() == ScopeScreen::Drawing::Nothing)
+        return;
+    const auto line = [](const TraceSegment& s, std::uint32_t colour) {
+        return DrawnLine{s.X1, s.Y1, s.X2, s.Y2, colour};
+    };
+    for (int i = 0; i < kSegmentsDrawn; ++i) {
+        m_guides.push_back(line(m_screen->upperGuide()[i], kUpperGuideColour));
+        m_guides.push_back(line(m_screen->lowerGuide()[i], kLowerGuideColour));
+    }
+    if (m_screen->drawing() == ScopeScreen::Drawing::Frame)
+        for (int i = 0; i < kSegmentsDrawn; ++i)
+            m_trace.push_back(line(m_screen->trace()[i], kTraceColour));
+}
+
 // The window pixels that differ between what the backing image shows and what it will show:
-// where the lines that changed lie, before and after. From one frame to the next only the trace
-// moves; the guides stay where they were and need no copying.
+// where the trace lay and lies, or the whole screen when the guides moved.
 QRect ScopeSurface::changedArea()
 {
     if (m_rasterStale)
         return rect();
     if (!m_screen || m_screen->revision() == m_rasterizedRevision)
         return {};
-    m_screen->drawnLines(m_current);
-    QRect lines;
-    if (m_current.size() == m_rasterized.size()) {
-        for (std::size_t i = 0; i < m_current.size(); ++i)
-            if (!(m_current[i] == m_rasterized[i]))
-                lines |= logicalBounds(std::span(&m_current[i], 1)) |
-                         logicalBounds(std::span(&m_rasterized[i], 1));
-    } else {
-        lines = logicalBounds(m_rasterized) | logicalBounds(m_current);
-    }
+    takeScreen();
+    if (m_guides != m_layerGuides)
+        return rect();
+    const QRect lines = logicalBounds(m_rasterTrace) | logicalBounds(m_trace);
     return lines.translated(contentsRect().topLeft()) & contentsRect();
 }
 
@@ -117,31 +130,66 @@ void ScopeSurface::paintBackground(qreal ratio)
     }
 }
 
-// Brings the backing image up to date; returns the window pixels it changed.
+// Brings the backing images up to date; returns the window pixels it changed.
 QRect ScopeSurface::updateRaster(qreal ratio)
 {
     const QSize size = contentsRect().size() * ratio;
     if (m_raster.size() != size || m_raster.devicePixelRatio() != ratio)
         m_rasterStale = true;
+    const bool stale = m_rasterStale;
     const QRect changed = changedArea();
     if (changed.isEmpty())
         return {};
-    if (m_rasterStale) {
+    if (stale) {
         paintBackground(ratio);
-        m_raster = m_background.copy();
-        m_rasterized.clear();
         m_rasterStale = false;
-        if (m_screen)
-            m_screen->drawnLines(m_current);
-        else
-            m_current.clear();
+        takeScreen();
     }
-    // The lines painted last time give the background back, then the current ones are drawn.
-    eraseLines(m_raster, m_rasterized, m_background);
-    rasterizeLines(m_raster, m_current);
-    m_rasterized.swap(m_current);
+    if (stale || m_guides != m_layerGuides) {
+        m_guidesLayer = m_background.copy();
+        rasterizeLines(m_guidesLayer, m_guides);
+        m_layerGuides = m_guides;
+        m_raster = m_guidesLayer.copy();
+        m_rasterTrace.clear();
+    }
+    // The guides layer comes back under the trace painted last time; then the new trace.
+    eraseLines(m_raster, m_rasterTrace, m_guidesLayer);
+    drawTrace();
+    m_rasterTrace = m_trace;
     m_rasterizedRevision = m_screen ? m_screen->revision() : 0;
     return changed;
+}
+
+void ScopeSurface::drawTrace()
+{
+    // In the screen's drawing order trace segment i comes before guide segments i and after
+    // guide segments i - 1. A trace segment can share pixels with the guide segments of its
+    // own columns and of the neighbours whose end columns it touches; each guide segment that
+    // may share a pixel with the trace drawn up to it is drawn again right after trace segment i.
+    m_toDraw.clear();
+    const auto touches = [](const QRect& a, const DrawnLine& b) {
+        return a.intersects(logicalBounds(std::span(&b, 1)));
+    };
+    for (std::size_t i = 0; i < m_trace.size(); ++i) {
+        m_toDraw.push_back(m_trace[i]);
+        for (const DrawnLine& guide : {m_guides[2 * i], m_guides[2 * i + 1]}) {
+            const QRect box = logicalBounds(std::span(&guide, 1));
+            // Trace segments before this one that reach the guide segment's first column.
+            bool shared = false;
+            for (std::size_t j = i + 1; j-- > 0;) {
+                const QRect traced = logicalBounds(std::span(&m_trace[j], 1));
+                if (traced.right() < box.left())
+                    break;
+                if (touches(box, m_trace[j])) {
+                    shared = true;
+                    break;
+                }
+            }
+            if (shared)
+                m_toDraw.push_back(guide);
+        }
+    }
+    rasterizeLines(m_raster, m_toDraw);
 }
 
 void ScopeSurface::paintEvent(QPaintEvent* event)

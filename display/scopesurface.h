@@ -20,10 +20,11 @@ class ScopeScreen;
 // measured from the top-left corner of its inner area.
 //
 // The screen may change for every frame (up to 238 a second); the widget paints it at most at
-// the throttle's rate. It keeps the picture in a backing image at the screen's device pixel
-// ratio, together with the black-and-grid background: a paint puts the background back under
-// the lines painted last time and draws the current ones, so its cost follows the number of lit
-// pixels, and only the area that changed is copied to the window.
+// the throttle's rate, into backing images at the screen's device pixel ratio: the background
+// (black and grid), the guides layer over it, and the picture. From one frame to the next only
+// the trace moves: a paint puts the guides layer back under the trace painted last time and
+// draws the new one, so its cost follows the trace's pixels, and only the area the trace
+// crossed, before and after, is copied to the window.
 class ScopeSurface : public QWidget
 {
     Q_OBJECT
@@ -57,14 +58,27 @@ private:
     QRect updateRaster(qreal ratio);
     void paintBackground(qreal ratio);
     void paintBorder(QPainter& painter) const;
+    // The screen's guides and trace as they stand, into m_guides and m_trace.
+    void takeScreen();
+    // The trace over the guides layer, with every guide segment that comes after a trace segment
+    // in the drawing order and may share pixels with it drawn again, so that the picture is the
+    // screen's drawing exactly.
+    void drawTrace();
 
     const ScopeScreen* m_screen = nullptr;
     std::uint64_t m_rasterizedRevision = 0;
-    std::vector<DrawnLine> m_current;    // the screen's lines as they stand
-    std::vector<DrawnLine> m_rasterized; // the lines the backing image shows
-    QImage m_background;                 // black and the line objects
-    QImage m_raster;                     // the background with the lines over it
-    bool m_rasterStale = true;           // size, ratio or line objects changed: rebuild whole
+    // The screen's lines as they stand: the guides (upper and lower, segment by segment) and
+    // the trace, each empty when not drawn.
+    std::vector<DrawnLine> m_guides;
+    std::vector<DrawnLine> m_trace;
+    // What the backing images show.
+    std::vector<DrawnLine> m_layerGuides;
+    std::vector<DrawnLine> m_rasterTrace;
+    std::vector<DrawnLine> m_toDraw;
+    QImage m_background;  // black and the line objects (the grid)
+    QImage m_guidesLayer; // the background with the guides over it
+    QImage m_raster;      // the guides layer with the trace over it
+    bool m_rasterStale = true; // size, ratio or line objects changed: rebuild whole
     std::vector<LineObject*> m_lineObjects;
     RepaintThrottle* m_throttle;
 };

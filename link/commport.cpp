@@ -41,6 +41,12 @@ constexpr int kCloseFlushMs = 200;
 // How often a reading thread held back by a full queue looks again.
 constexpr int kBackPressurePollMs = 20;
 
+// The longest a read is held back for the next turn when no further read comes: a turn interval
+// and a little more than a frame's time on the line, so that at the full line rate the next read,
+// not this limit, ends the wait.
+constexpr std::chrono::milliseconds kHoldLimit = CommPort::kTurnInterval +
+                                                 std::chrono::milliseconds(5);
+
 } // namespace
 
 // What the reading thread and the callers share, for one opening of the port.
@@ -240,7 +246,7 @@ private:
                     events |= POLLOUT;
             }
             pollfd fds[2] = {{line.fd, events, 0}, {line.wakeRead, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, backPressure ? kBackPressurePollMs : -1);
+            const int ready = ::poll(fds, 2, backPressure ? kBackPressurePollMs : heldTimeout());
             if (ready < 0 && errno != EINTR)
                 break;
             if (fds[1].revents & POLLIN) {
@@ -281,6 +287,8 @@ private:
             }
             if (read)
                 handOver(std::move(*read));
+            else if (m_holding && Clock::now() >= m_lastPost + kHoldLimit)
+                post(); // the stream paused with reads held back: they go now
         }
     }
 
@@ -295,16 +303,44 @@ private:
         }
     }
 
+    // Reads reach the user-interface thread in turns: a read is delivered at once when the last
+    // delivery was a turn interval ago or more, else it waits for the first read after that
+    // interval (at the line's full rate one comes every 4.2 ms), or, should the stream pause, for
+    // the hold limit. So the window is woken by this thread's write, never by a timer of its
+    // own, and at most about sixty times a second.
     void handOver(QByteArray read)
     {
         {
             std::lock_guard lock(m_line->readsMutex);
             m_line->reads.push_back(std::move(read));
         }
+        if (Clock::now() >= m_lastPost + kTurnInterval)
+            post();
+        else
+            m_holding = true;
+    }
+
+    void post()
+    {
+        m_holding = false;
+        m_lastPost = Clock::now();
         if (!m_line->wakePending.exchange(true))
             QMetaObject::invokeMethod(m_owner, &CommPort::turn, Qt::QueuedConnection);
     }
 
+    // How long poll() may wait: for ever, unless reads are held back.
+    [[nodiscard]] int heldTimeout() const
+    {
+        if (!m_holding)
+            return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastPost + kHoldLimit -
+                                                                       Clock::now());
+        return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    }
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_lastPost;
+    bool m_holding = false;
     CommPort* m_owner;
     std::shared_ptr<Line> m_line;
     QString m_device;
@@ -317,9 +353,6 @@ private:
 CommPort::CommPort(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("cm"));
-    m_turnTimer.setTimerType(Qt::PreciseTimer);
-    m_turnTimer.setInterval(kTurnInterval);
-    connect(&m_turnTimer, &QTimer::timeout, this, &CommPort::turn);
 }
 
 CommPort::~CommPort()
@@ -366,7 +399,6 @@ void CommPort::close()
     m_reader->wait();
     m_reader.reset();
     m_line.reset();
-    m_turnTimer.stop();
 }
 
 bool CommPort::portOpen() const
@@ -437,30 +469,21 @@ void CommPort::turn()
     if (m_inTurn || !m_line)
         return;
     Line& line = *m_line;
+    // Cleared before the reads are taken: a read handed over after this posts a turn of its own.
+    line.wakePending.store(false);
     std::vector<QByteArray> batch;
     {
         std::lock_guard lock(line.readsMutex);
         batch.swap(line.reads);
     }
-    if (batch.empty()) {
-        // Nothing came since the last turn: rest until the reading thread wakes us again. A read
-        // handed over between the look above and this store has found the flag still set.
-        m_turnTimer.stop();
-        line.wakePending.store(false);
-        std::lock_guard lock(line.readsMutex);
-        if (line.reads.empty() || line.wakePending.exchange(true))
-            return;
-        batch.swap(line.reads);
-    }
+    if (batch.empty())
+        return;
     const bool wasFull = batch.size() >= kMaxQueuedReads;
     m_delivering = std::move(batch);
     m_inTurn = true;
     emit comm();
     m_inTurn = false;
     m_delivering.clear();
-    // While reads keep coming, the timer takes them at its pace; they only pile up between.
-    if (!m_turnTimer.isActive() && m_line)
-        m_turnTimer.start();
     if (wasFull && m_line)
         m_line->wake();
 }

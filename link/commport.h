@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -27,9 +26,11 @@ namespace lumatrax {
 // takes them. With a threshold of N, a read is handed over once at least N bytes wait (bytes
 // already waiting when the threshold is armed count), and it holds every byte waiting then.
 // Reads reach the user-interface thread in order, whole, once each. The communications event
-// comm() delivers every read handed over since the previous one in one go, at most once per
-// kTurnInterval, so at the line's full rate the user-interface thread wakes at about the screen's
-// rate, not once per frame; when reads are rare each one is delivered at once.
+// comm() delivers every read handed over since the previous one in one go, about once per
+// kTurnInterval at most, so at the line's full rate the user-interface thread wakes at about the
+// screen's rate, not once per frame; when reads are rare each one is delivered at once. The
+// reading thread paces these turns itself, so the user-interface thread is woken by it and not
+// by a timer (on virtual machines a timer's wake-up costs far more).
 //
 // Operations that can fail return the error's description, naming the port, the device it
 // resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory").
@@ -45,8 +46,9 @@ public:
     // The kind of communications event: received data reached the threshold.
     static constexpr int comEvReceive = 2;
     static constexpr qint64 kReceiveBufferSize = 1024;
-    // The least time between two communications events: about 60 a second.
-    static constexpr std::chrono::milliseconds kTurnInterval{16};
+    // The least time between two communications events while reads keep coming: at the full
+    // line rate a turn then takes the reads of about 16.8 ms, some sixty turns a second.
+    static constexpr std::chrono::milliseconds kTurnInterval{14};
 
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
@@ -106,7 +108,6 @@ private:
     std::shared_ptr<Line> m_line;
     std::unique_ptr<Reader> m_reader;
     std::vector<QByteArray> m_delivering;
-    QTimer m_turnTimer;
     bool m_inTurn = false;
 };
 

@@ -2,10 +2,16 @@
 // the trace over it. CTest runs it once plainly and once with QT_SCALE_FACTOR=2.
 
 #include "display/colours.h"
+#include "display/linerasterizer.h"
+#include "display/lineobject.h"
+#include "display/scopescreen.h"
+#include "display/scopesurface.h"
 #include "tests/testsupport.h"
 
 #include <QImage>
 #include <QTest>
+
+#include <random>
 
 using namespace lumatrax;
 
@@ -53,6 +59,7 @@ private slots:
     void guidesAndGridLieAtTheirRows();
     void afterStartUpTheLowerGuideShowsOverTheCentreLine();
     void aGuideMovedClearsTheTraceButNotTheGrid();
+    void frameAfterFramePaintsWhatAWholeRepaintWould();
 };
 
 void TestScopeRender::guidesAndGridLieAtTheirRows()
@@ -114,6 +121,54 @@ void TestScopeRender::aGuideMovedClearsTheTraceButNotTheGrid()
     QTRY_VERIFY(!anyPixelOf(render(rig), kTraceColour));
     QVERIFY(anyPixelOf(render(rig), kGridColour));
     QVERIFY(anyPixelOf(render(rig), kUpperGuideColour));
+}
+
+void TestScopeRender::frameAfterFramePaintsWhatAWholeRepaintWould()
+{
+    // The surface paints only what changed from one frame to the next; what it shows must be
+    // the screen's whole drawing over black and the grid, as a paint from nothing makes it.
+    ScopeSurface pic(nullptr);
+    pic.resize(481, 321);
+    ScopeScreen screen(pic.widthTwips(), pic.heightTwips());
+    for (int i = 0; i < kGridLines; ++i)
+        for (const LineEnds& ends : {screen.horizontalGridLine(i), screen.verticalGridLine(i)}) {
+            auto* line = new LineObject(QStringLiteral("grid"), QColor::fromRgb(kGridColour),
+                                        i == 4 ? 2 : 1, &pic);
+            line->setEnds(ends);
+            pic.addLineObject(line);
+        }
+    pic.setScreen(&screen);
+    screen.setUpperGuide(40);
+    screen.setLowerGuide(60);
+
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> byte(90, 165); // across both guides
+    for (int frame = 0; frame < 12; ++frame) {
+        SampleArray samples{};
+        for (int k = 0; k < kSegmentsDrawn; ++k)
+            samples[k] = std::int16_t(byte(random) - 128);
+        (void)screen.showFrame(samples);
+        if (frame == 6)
+            screen.setLowerGuide(70); // the guides move between two frames, too
+        const QImage shown = pic.grab().toImage();
+        const qreal ratio = shown.devicePixelRatio();
+        const QRect inner(QPoint(kBorder, kBorder) * ratio, QSize(477, 317) * ratio);
+
+        QImage whole(inner.size(), QImage::Format_RGB32);
+        whole.setDevicePixelRatio(ratio);
+        whole.fill(Qt::black);
+        for (const LineObject* line : pic.findChildren<LineObject*>())
+            if (const auto band = line->devicePixels(ratio))
+                for (int y = band->top(); y <= band->bottom(); ++y)
+                    for (int x = band->left(); x <= band->right(); ++x)
+                        if (whole.rect().contains(x, y))
+                            whole.setPixel(x, y, kGridColour);
+        std::vector<DrawnLine> lines;
+        screen.drawnLines(lines);
+        rasterizeLines(whole, lines);
+        QVERIFY2(shown.copy(inner).convertToFormat(QImage::Format_RGB32) == whole,
+                 qPrintable(QString("frame %1").arg(frame)));
+    }
 }
 
 QTEST_MAIN(TestScopeRender)
