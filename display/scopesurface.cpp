@@ -24,6 +24,7 @@ ScopeSurface::ScopeSurface(QWidget* parent)
     for (std::vector<DrawnLine>* lines :
          {&m_guides, &m_trace, &m_layerGuides, &m_rasterTrace, &m_toDraw})
         lines->reserve(1024);
+    m_traceBoxes.reserve(256);
 }
 
 ScopeSurface::~ScopeSurface() = default;
@@ -46,6 +47,7 @@ float ScopeSurface::topTwips() const
 void ScopeSurface::setScreen(const ScopeScreen* screen)
 {
     m_screen = screen;
+    m_taken = false;
     m_rasterStale = true;
     m_throttle->request();
 }
@@ -70,6 +72,12 @@ void ScopeSurface::lineObjectMoved()
 
 void ScopeSurface::takeScreen()
 {
+    // A repaint asks twice, once to know what to update and once to paint it.
+    const std::uint64_t revision = m_screen ? m_screen->revision() : 0;
+    if (m_taken && m_takenRevision == revision)
+        return;
+    m_taken = true;
+    m_takenRevision = revision;
     m_guides.clear();
     m_trace.clear();
     if (!m_screen || m_screen->drawing() == ScopeScreen::Drawing::Nothing)
@@ -167,20 +175,17 @@ void ScopeSurface::drawTrace()
     // own columns and of the neighbours whose end columns it touches; each guide segment that
     // may share a pixel with the trace drawn up to it is drawn again right after trace segment i.
     m_toDraw.clear();
-    const auto touches = [](const QRect& a, const DrawnLine& b) {
-        return a.intersects(logicalBounds(std::span(&b, 1)));
-    };
+    m_traceBoxes.clear();
+    for (const DrawnLine& segment : m_trace)
+        m_traceBoxes.push_back(logicalBounds(std::span(&segment, 1)));
     for (std::size_t i = 0; i < m_trace.size(); ++i) {
         m_toDraw.push_back(m_trace[i]);
         for (const DrawnLine& guide : {m_guides[2 * i], m_guides[2 * i + 1]}) {
             const QRect box = logicalBounds(std::span(&guide, 1));
-            // Trace segments before this one that reach the guide segment's first column.
+            // Trace segments up to this one that reach the guide segment's first column.
             bool shared = false;
-            for (std::size_t j = i + 1; j-- > 0;) {
-                const QRect traced = logicalBounds(std::span(&m_trace[j], 1));
-                if (traced.right() < box.left())
-                    break;
-                if (touches(box, m_trace[j])) {
+            for (std::size_t j = i + 1; j-- > 0 && m_traceBoxes[j].right() >= box.left();) {
+                if (m_traceBoxes[j].intersects(box)) {
                     shared = true;
                     break;
                 }

@@ -67,6 +67,8 @@ private:
 
     const ScopeScreen* m_screen = nullptr;
     std::uint64_t m_rasterizedRevision = 0;
+    bool m_taken = false; // m_guides and m_trace hold the screen at m_takenRevision
+    std::uint64_t m_takenRevision = 0;
     // The screen's lines as they stand: the guides (upper and lower, segment by segment) and
     // the trace, each empty when not drawn.
     std::vector<DrawnLine> m_guides;
@@ -75,6 +77,7 @@ private:
     std::vector<DrawnLine> m_layerGuides;
     std::vector<DrawnLine> m_rasterTrace;
     std::vector<DrawnLine> m_toDraw;
+    std::vector<QRect> m_traceBoxes; // the logical pixels each trace segment may light
     QImage m_background;  // black and the line objects (the grid)
     QImage m_guidesLayer; // the background with the guides over it
     QImage m_raster;      // the guides layer with the trace over it
