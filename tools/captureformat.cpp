@@ -48,13 +48,22 @@ QByteArray encodeCaptureHeader(const CaptureHeader& header)
     return out;
 }
 
+std::array<char, kCaptureRecordHeadLength> encodeRecordHead(CaptureDirection direction,
+                                                            std::int64_t atUs, qsizetype length)
+{
+    Q_ASSERT(length >= 1 && length <= kCaptureMaxRecordBytes);
+    std::array<char, kCaptureRecordHeadLength> head{};
+    head[0] = char(direction);
+    qToLittleEndian(std::uint16_t(length), head.data() + 1);
+    qToLittleEndian(std::uint64_t(std::max<std::int64_t>(atUs, 0)), head.data() + 3);
+    return head;
+}
+
 void appendCaptureRecord(QByteArray& out, CaptureDirection direction, std::int64_t atUs,
                          QByteArrayView bytes)
 {
-    Q_ASSERT(!bytes.isEmpty() && bytes.size() <= kCaptureMaxRecordBytes);
-    put<std::uint8_t>(out, std::uint8_t(direction));
-    put<std::uint16_t>(out, std::uint16_t(bytes.size()));
-    put<std::uint64_t>(out, std::uint64_t(std::max<std::int64_t>(atUs, 0)));
+    const auto head = encodeRecordHead(direction, atUs, bytes.size());
+    out.append(head.data(), qsizetype(head.size()));
     out.append(bytes.data(), bytes.size());
 }
 

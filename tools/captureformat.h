@@ -18,6 +18,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 
 namespace lumatrax {
@@ -71,6 +72,10 @@ struct CaptureRecord
 // The header as it goes at the start of the file. A device name longer than the header can hold
 // is cut at a character boundary.
 [[nodiscard]] QByteArray encodeCaptureHeader(const CaptureHeader& header);
+
+// The direction, byte count and time that go before a record's bytes; `length` is 1..65535.
+[[nodiscard]] std::array<char, kCaptureRecordHeadLength>
+encodeRecordHead(CaptureDirection direction, std::int64_t atUs, qsizetype length);
 
 // Appends one record to `out`; `bytes` must hold 1..65535 bytes.
 void appendCaptureRecord(QByteArray& out, CaptureDirection direction, std::int64_t atUs,

@@ -11,6 +11,13 @@
 
 namespace lumatrax {
 
+namespace {
+
+// Room for about a second of both directions at the line rate, so the buffers seldom grow.
+constexpr std::size_t kInitialBuffer = 128 * 1024;
+
+} // namespace
+
 CaptureWriter::~CaptureWriter()
 {
     close();
@@ -30,11 +37,14 @@ std::optional<QString> CaptureWriter::create(const QString& path, const CaptureH
                    : QStringLiteral("%1: %2").arg(path, qt_error_string(error));
     }
     m_start = Clock::now();
-    if (!writeOut(encodeCaptureHeader(header)) || ::fdatasync(m_fd) != 0) {
+    const QByteArray head = encodeCaptureHeader(header);
+    if (!writeOut(head.constData(), std::size_t(head.size())) || ::fdatasync(m_fd) != 0) {
         const QString reason = QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
         discard();
         return reason;
     }
+    for (std::vector<char>* buffer : {&m_local, &m_pending, &m_chunk})
+        buffer->reserve(kInitialBuffer);
     try {
         m_thread = std::thread(&CaptureWriter::writerLoop, this);
     } catch (const std::system_error& e) {
@@ -44,27 +54,36 @@ std::optional<QString> CaptureWriter::create(const QString& path, const CaptureH
     return std::nullopt;
 }
 
-void CaptureWriter::append(CaptureDirection direction, QByteArrayView bytes)
+bool CaptureWriter::append(CaptureDirection direction, Clock::time_point at, QByteArrayView bytes)
 {
-    append(direction, Clock::now(), bytes);
-}
-
-void CaptureWriter::append(CaptureDirection direction, Clock::time_point at, QByteArrayView bytes)
-{
-    const auto atUs = std::chrono::duration_cast<std::chrono::microseconds>(at - m_start).count();
-    std::lock_guard lock(m_mutex);
     (direction == CaptureDirection::ToProgram ? m_bytesToProgram : m_bytesToInstrument) +=
         std::uint64_t(bytes.size());
-    if (!m_error.isEmpty()) {
+    if (failed()) {
         m_bytesLost += std::uint64_t(bytes.size());
-        return;
+        return false;
     }
+    const auto atUs = std::chrono::duration_cast<std::chrono::microseconds>(at - m_start).count();
     while (!bytes.isEmpty()) {
         const auto part = bytes.first(std::min<qsizetype>(bytes.size(), kCaptureMaxRecordBytes));
-        appendCaptureRecord(m_pending, direction, atUs, part);
+        const auto head = encodeRecordHead(direction, atUs, part.size());
+        m_local.insert(m_local.end(), head.begin(), head.end());
+        m_local.insert(m_local.end(), part.begin(), part.end());
         ++m_records;
         bytes = bytes.sliced(part.size());
     }
+    return handOver();
+}
+
+bool CaptureWriter::handOver()
+{
+    if (m_local.empty())
+        return false;
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return true;
+    m_pending.insert(m_pending.end(), m_local.begin(), m_local.end());
+    m_local.clear();
+    return false;
 }
 
 void CaptureWriter::writerLoop()
@@ -73,24 +92,20 @@ void CaptureWriter::writerLoop()
     for (;;) {
         m_wake.wait_for(lock, kFlushInterval, [this] { return m_closing; });
         const bool last = m_closing;
-        QByteArray chunk;
-        chunk.swap(m_pending);
-        if (!m_error.isEmpty())
-            return;
+        m_chunk.swap(m_pending);
         lock.unlock();
         // The disk may take its time; the forwarding thread goes on appending meanwhile.
-        const bool written = chunk.isEmpty() || writeOut(chunk);
-        const int error = errno;
-        const bool durable = written && ::fdatasync(m_fd) == 0;
-        const int syncError = errno;
+        int error = 0;
+        if (!m_chunk.empty() && !writeOut(m_chunk.data(), m_chunk.size()))
+            error = errno;
+        else if (::fdatasync(m_fd) != 0)
+            error = errno;
+        const std::size_t lost = error != 0 ? m_chunk.size() : 0;
+        m_chunk.clear();
         lock.lock();
-        if (!written || !durable) {
-            // Back to the last whole record that made it; what follows is lost.
-            [[maybe_unused]] const int cut = ::ftruncate(m_fd, m_written);
-            m_error =
-                QStringLiteral("%1: %2").arg(m_path, qt_error_string(written ? syncError : error));
-            m_bytesLost += std::uint64_t(chunk.size()) + std::uint64_t(m_pending.size());
-            m_pending.clear();
+        if (error != 0) {
+            lock.unlock();
+            fail(error, lost);
             return;
         }
         if (last)
@@ -98,11 +113,22 @@ void CaptureWriter::writerLoop()
     }
 }
 
-bool CaptureWriter::writeOut(const QByteArray& chunk)
+void CaptureWriter::fail(int error, std::size_t lost)
 {
-    qsizetype done = 0;
-    while (done < chunk.size()) {
-        const ssize_t n = ::write(m_fd, chunk.constData() + done, std::size_t(chunk.size() - done));
+    // Back to the last whole record that made it; what follows is lost.
+    [[maybe_unused]] const int cut = ::ftruncate(m_fd, m_written);
+    std::lock_guard lock(m_mutex);
+    m_error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(error));
+    m_bytesLost += lost + m_pending.size();
+    m_pending.clear();
+    m_failed.store(true, std::memory_order_release);
+}
+
+bool CaptureWriter::writeOut(const char* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_fd, data + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -110,30 +136,38 @@ bool CaptureWriter::writeOut(const QByteArray& chunk)
                 errno = ENOSPC;
             return false;
         }
-        done += n;
+        done += std::size_t(n);
     }
-    m_written += done;
+    m_written += qint64(done);
     return true;
 }
 
 std::optional<QString> CaptureWriter::close()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_closing = true;
-    }
-    m_wake.notify_all();
-    if (m_thread.joinable())
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!failed())
+                m_pending.insert(m_pending.end(), m_local.begin(), m_local.end());
+            else
+                m_bytesLost += m_local.size();
+            m_local.clear();
+            m_closing = true;
+        }
+        m_wake.notify_all();
         m_thread.join();
+    }
     if (m_fd >= 0) {
-        if (::close(m_fd) != 0 && errorString().isEmpty()) {
+        if (::close(m_fd) != 0 && !failed()) {
             std::lock_guard lock(m_mutex);
             m_error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(errno));
+            m_failed = true;
         }
         m_fd = -1;
     }
-    const QString error = errorString();
-    return error.isEmpty() ? std::nullopt : std::optional(error);
+    if (!failed())
+        return std::nullopt;
+    return errorString();
 }
 
 void CaptureWriter::discard()
@@ -143,6 +177,7 @@ void CaptureWriter::discard()
             std::lock_guard lock(m_mutex);
             m_closing = true;
             m_pending.clear();
+            m_local.clear();
         }
         m_wake.notify_all();
         m_thread.join();
@@ -158,24 +193,6 @@ QString CaptureWriter::errorString() const
 {
     std::lock_guard lock(m_mutex);
     return m_error;
-}
-
-std::uint64_t CaptureWriter::records() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_records;
-}
-
-std::uint64_t CaptureWriter::bytes(CaptureDirection direction) const
-{
-    std::lock_guard lock(m_mutex);
-    return direction == CaptureDirection::ToProgram ? m_bytesToProgram : m_bytesToInstrument;
-}
-
-std::uint64_t CaptureWriter::bytesLost() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_bytesLost;
 }
 
 } // namespace lumatrax

@@ -12,6 +12,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -169,8 +171,17 @@ void LineTap::deliverNow() const
 
 LineTap::Outcome LineTap::run(int stopFd, const std::function<void(const QString&)>& notice)
 {
+    // Where the system allows it, the forwarding thread takes the lowest real-time priority, so
+    // a busy desktop does not hold a byte up; it only ever sleeps in poll(). Elsewhere it runs
+    // at normal priority. The capture writer's thread, started before, keeps its own.
+    sched_param lowest{};
+    lowest.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+    [[maybe_unused]] const int realTime =
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &lowest);
+
     const int masterFd = m_pty.masterFd();
     bool captureFailureSaid = false;
+    bool recordsHeld = false;
     std::array<char, kReadChunk> buffer;
     auto systemReason = [] { return qt_error_string(errno); };
 
@@ -181,11 +192,14 @@ LineTap::Outcome LineTap::run(int stopFd, const std::function<void(const QString
                                          (m_toProgram.isEmpty() ? 0 : POLLOUT));
         pollfd fds[3] = {
             {m_deviceFd, deviceEvents, 0}, {masterFd, masterEvents, 0}, {stopFd, POLLIN, 0}};
-        // Awake once a second at most while the line is quiet, to tell of a failed capture file.
-        const int ready = ::poll(fds, 3, captureFailureSaid ? -1 : 1000);
+        // Soon again while records wait to be handed to the capture writer; else once a second
+        // while the line is quiet, to tell of a failed capture file.
+        const int timeout = recordsHeld ? 10 : captureFailureSaid ? -1 : 1000;
+        const int ready = ::poll(fds, 3, timeout);
         if (ready < 0 && errno != EINTR)
             return {End::LineFailed, systemReason()};
-        if (!captureFailureSaid && !m_capture.errorString().isEmpty()) {
+        recordsHeld = m_capture.handOver();
+        if (!captureFailureSaid && m_capture.failed()) {
             captureFailureSaid = true;
             if (notice)
                 notice(m_capture.errorString());
@@ -200,11 +214,13 @@ LineTap::Outcome LineTap::run(int stopFd, const std::function<void(const QString
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             const ssize_t n = ::read(m_deviceFd, buffer.data(), buffer.size());
             if (n > 0) {
+                // Passed on first, recorded after, stamped with the moment of the read.
+                const auto at = CaptureWriter::Clock::now();
                 const QByteArrayView bytes(buffer.data(), qsizetype(n));
-                m_capture.append(CaptureDirection::ToProgram, CaptureWriter::Clock::now(), bytes);
                 if (!forward(masterFd, m_toProgram, bytes))
                     return {End::LineFailed, systemReason()};
                 deliverNow();
+                recordsHeld = m_capture.append(CaptureDirection::ToProgram, at, bytes);
             } else if (n == 0) {
                 return {End::DeviceLost, QStringLiteral("the line was hung up")};
             } else if (errno != EAGAIN && errno != EINTR) {
@@ -220,11 +236,11 @@ LineTap::Outcome LineTap::run(int stopFd, const std::function<void(const QString
         if (fds[1].revents & POLLIN) {
             const ssize_t n = ::read(masterFd, buffer.data(), buffer.size());
             if (n > 0) {
+                const auto at = CaptureWriter::Clock::now();
                 const QByteArrayView bytes(buffer.data(), qsizetype(n));
-                m_capture.append(CaptureDirection::ToInstrument, CaptureWriter::Clock::now(),
-                                 bytes);
                 if (!forward(m_deviceFd, m_toInstrument, bytes))
                     return {End::DeviceLost, systemReason()};
+                recordsHeld = m_capture.append(CaptureDirection::ToInstrument, at, bytes);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return {End::LineFailed, systemReason()};
             }
