@@ -390,6 +390,11 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
     QCOMPARE(rows.size(), 1 + 8 + 1);
     QCOMPARE(rows[1].split(',').size(), 4 + SAMPLES_PER_FRAME);
     QVERIFY(rows[1].startsWith("0.005000,ACCEPT,0,0,-1,-1,"));
+
+    // A table never goes over the capture it is made of.
+    Program over(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), file});
+    QCOMPARE(over.end(), 2);
+    QCOMPARE(judgeCapture(file, {}).summary.frames, 8);
 }
 
 void TestCapture::cutCaptureReadsBackToItsLastWholeRecord_data()

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -136,6 +137,13 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    // The table replaces OUT at the end; never the capture itself.
+    if (!commandLine.csv.isEmpty() && QFileInfo(commandLine.csv).exists() &&
+        QFileInfo(commandLine.csv).canonicalFilePath() ==
+            QFileInfo(commandLine.file).canonicalFilePath()) {
+        complain(QStringLiteral("--csv %1 would replace the capture itself").arg(commandLine.csv));
+        return 2;
+    }
     // Written beside its name and put in place whole at the end, so a failed run never leaves
     // a half-written table over an earlier one.
     QSaveFile csv(commandLine.csv);
