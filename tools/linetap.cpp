@@ -221,7 +221,7 @@ LineTap::Outcome LineTap::run(int stopFd, const std::function<void(const QString
                     return {End::LineFailed, systemReason()};
                 deliverNow();
                 recordsHeld = m_capture.append(CaptureDirection::ToProgram, at, bytes);
-            } else if (n == 0) {
+            } else if (n == 0 || (errno == EAGAIN && (fds[0].revents & (POLLHUP | POLLERR)))) {
                 return {End::DeviceLost, QStringLiteral("the line was hung up")};
             } else if (errno != EAGAIN && errno != EINTR) {
                 return {End::DeviceLost, systemReason()};
