@@ -227,10 +227,11 @@ int main(int argc, char* argv[])
 
     const double cpuPerFrameUs =
         std::chrono::duration<double, std::micro>(tapCpu).count() / double(frames);
-    std::printf("frames received whole      %8zu straight, %zu through the tap, of %d "
-                "(%.1f per second)\n",
-                direct->latencyUs.size(), viaTap->latencyUs.size(), frames,
-                double(viaTap->latencyUs.size()) / viaTap->wallSeconds);
+    std::printf("frames received whole      %8zu straight (%.1f per second), %zu through the tap "
+                "(%.1f per second), of %d\n",
+                direct->latencyUs.size(), double(direct->latencyUs.size()) / direct->wallSeconds,
+                viaTap->latencyUs.size(), double(viaTap->latencyUs.size()) / viaTap->wallSeconds,
+                frames);
     std::printf("capture                    %8lld bytes to the program (%s every byte the reader "
                 "received), tap exit status %d\n",
                 static_cast<long long>(captured),
