@@ -1,7 +1,8 @@
-# Builds the Debian package into the build tree and checks what it holds: the two programs, the
-# menu entry, the icon at every size, the metainfo and nothing else; the library dependencies
-# that dpkg-shlibdeps found; no run path into the build tree; the desktop files valid; and the
-# simulator, run from the unpacked package, working without anything beside it.
+# Builds the Debian package into the build tree and checks what it holds: the programs (lumatrax,
+# the simulator, the tap and the judge), the menu entry, the icon at every size, the metainfo and
+# nothing else; the library dependencies that dpkg-shlibdeps found; no run path into the build
+# tree; the desktop files valid; and the tools, run from the unpacked package, working without
+# anything beside them.
 #
 #   cmake -DCPACK=... -DBINARY_DIR=... -DAPP_ID=... -P packagecontents.cmake
 
@@ -33,7 +34,9 @@ endif()
 # Every file in the package, and only these.
 set(expected
     ./usr/bin/lumatrax
+    ./usr/bin/lumatrax-judge
     ./usr/bin/lumatrax-sim
+    ./usr/bin/lumatrax-tap
     ./usr/share/applications/${APP_ID}.desktop
     ./usr/share/metainfo/${APP_ID}.metainfo.xml)
 foreach(side 16 24 32 48 64 128 256)
@@ -67,7 +70,7 @@ endforeach()
 # Unpacked: no run path, valid desktop files, and a simulator that starts from there.
 set(root ${out}/root)
 run(dpkg-deb -x ${debs} ${root})
-foreach(program lumatrax lumatrax-sim)
+foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge)
     run(readelf -d ${root}/usr/bin/${program})
     if(output MATCHES "RPATH|RUNPATH")
         message(FATAL_ERROR "${program} carries a run path:\n${output}")
@@ -77,3 +80,8 @@ run(desktop-file-validate ${root}/usr/share/applications/${APP_ID}.desktop)
 run(appstreamcli validate --no-net ${root}/usr/share/metainfo/${APP_ID}.metainfo.xml)
 run(${root}/usr/bin/lumatrax-sim --help)
 expect("lumatrax-sim --help" "${output}" "--reject-share")
+expect("lumatrax-sim --help" "${output}" "--replay")
+run(${root}/usr/bin/lumatrax-tap --help)
+expect("lumatrax-tap --help" "${output}" "--device")
+run(${root}/usr/bin/lumatrax-judge --help)
+expect("lumatrax-judge --help" "${output}" "--guides")

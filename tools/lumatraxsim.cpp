@@ -66,6 +66,31 @@ QString rateInWords(const SimOptions& o)
     return QStringLiteral("%1 per second").arg(o.framesPerSecond);
 }
 
+// What a replay plays, and a warning on stderr when the capture is cut short or holds nothing
+// to play.
+QString replayInWords(const SimOptions& o, const ReplayScript& script)
+{
+    if (!script.warning().isEmpty())
+        complain(QStringLiteral("warning: ") + script.warning());
+    if (script.answer().isEmpty())
+        complain(QStringLiteral("warning: the captured instrument never answered a greeting; "
+                                "neither will this one"));
+    if (script.burstCount() == 0)
+        complain(QStringLiteral("warning: %1 holds nothing that the instrument sent to an "
+                                "acknowledged program; RUN 1 will send nothing")
+                     .arg(o.replayFile));
+    const QString pace = o.replaySpeed <= 0.0
+                             ? QStringLiteral("back to back at the line rate")
+                             : QStringLiteral("at %1 times the captured pace").arg(o.replaySpeed);
+    return QStringLiteral("lumatrax-sim: replaying %1: %2 bytes in %3 records over %4 s, %5%6, "
+                          "after RUN 1")
+        .arg(o.replayFile)
+        .arg(script.byteCount())
+        .arg(script.burstCount())
+        .arg(std::chrono::duration<double>(script.duration()).count(), 0, 'f', 1)
+        .arg(pace, o.replayLoop ? QStringLiteral(", looped") : QString());
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -116,6 +141,9 @@ int main(int argc, char* argv[])
     Simulator simulator(options);
     if (options.verbose)
         simulator.setCommandLog([&commandLog](const QString& words) { commandLog.add(words); });
+    simulator.setNotice([&commandLog](const QString& words) {
+        commandLog.add(QStringLiteral("lumatrax-sim: ") + words);
+    });
     if (!simulator.start()) {
         complain(QStringLiteral("cannot start: %1").arg(simulator.errorString()));
         return 1;
@@ -125,13 +153,16 @@ int main(int argc, char* argv[])
     say(QStringLiteral("lumatrax-sim: COM%1 is %2, linked as %3")
             .arg(options.port)
             .arg(simulator.instrument().devicePath(), link));
-    say(QStringLiteral("lumatrax-sim: seed %1, reject share %2, guides %3,%4; frames %5 "
-                       "while running")
-            .arg(options.pieces.seed)
-            .arg(options.pieces.rejectShare)
-            .arg(options.pieces.guideHigh)
-            .arg(options.pieces.guideLow)
-            .arg(rateInWords(options)));
+    if (const ReplayScript* script = simulator.replayScript())
+        say(replayInWords(options, *script));
+    else
+        say(QStringLiteral("lumatrax-sim: seed %1, reject share %2, guides %3,%4; frames %5 "
+                           "while running")
+                .arg(options.pieces.seed)
+                .arg(options.pieces.rejectShare)
+                .arg(options.pieces.guideHigh)
+                .arg(options.pieces.guideLow)
+                .arg(rateInWords(options)));
     say(QStringLiteral("lumatrax-sim: start lumatrax in %1 with a Lumatrax.cfg naming port %2; "
                        "Ctrl-C ends")
             .arg(options.directory)
@@ -142,8 +173,13 @@ int main(int argc, char* argv[])
     sigwait(&endSignals, &received);
 
     simulator.stop();
-    say(QStringLiteral("lumatrax-sim: %1 frames sent; %2 removed")
-            .arg(simulator.instrument().framesSent())
-            .arg(link));
+    if (simulator.replayScript())
+        say(QStringLiteral("lumatrax-sim: %1 bytes sent; %2 removed")
+                .arg(simulator.instrument().bytesSent())
+                .arg(link));
+    else
+        say(QStringLiteral("lumatrax-sim: %1 frames sent; %2 removed")
+                .arg(simulator.instrument().framesSent())
+                .arg(link));
     return 0;
 }

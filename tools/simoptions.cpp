@@ -15,7 +15,8 @@ instrument does at 500000 bit/s: it answers SYNC_FRAME then CMD_HELLO with the a
 172, streams sample frames (200 samples in a 210-byte burst) only between CMD_RUN 1 and CMD_RUN 0,
 and takes the timebase, trigger edge and trigger level it is sent into account. Every frame is
 one piece of a sorting line: a ringing whose amplitude and offset vary from piece to piece, most
-of them inside the guides given, some above or below, with a little noise.
+of them inside the guides given, some above or below, with a little noise. With --replay it plays
+a line captured by lumatrax-tap instead.
 
 Start lumatrax in the same directory, with a Lumatrax.cfg there that names the same port (see
 --write-config). Ctrl-C ends the simulator and removes its link.)";
@@ -99,7 +100,23 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
                                                     "\"RUN 1\", \"TIMEBASE 8 (20ms)\", "
                                                     "\"TRIGGER LEVEL 500\", "
                                                     "\"TRIGGER EDGE falling\"."));
-    parser.addOptions({help, dir, port, seed, share, guides, noise, rate, writeConfig, verbose});
+    const QCommandLineOption replay(
+        QStringLiteral("replay"),
+        QStringLiteral("Play the instrument's side of a capture made by lumatrax-tap instead of "
+                       "making pieces: answer the greeting as the captured instrument did and, "
+                       "between RUN 1 and RUN 0, send the bytes it sent to the program, with "
+                       "their captured spacing. RUN 0 pauses, RUN 1 goes on."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption speed(
+        QStringLiteral("speed"),
+        QStringLiteral("With --replay: how many times faster than captured, or max for back to "
+                       "back at the line rate. Default: 1."),
+        QStringLiteral("F|max"), QStringLiteral("1"));
+    const QCommandLineOption loop(QStringLiteral("loop"),
+                                  QStringLiteral("With --replay: start again from the beginning "
+                                                 "at the end of the capture."));
+    parser.addOptions({help, dir, port, seed, share, guides, noise, rate, writeConfig, verbose,
+                       replay, speed, loop});
 
     if (!parser.parse(arguments))
         return error(parser.errorText());
@@ -114,6 +131,22 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
             QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
 
     SimOptions o;
+    if (parser.isSet(replay)) {
+        for (const QCommandLineOption* piecesOnly : {&seed, &share, &guides, &noise, &rate})
+            if (parser.isSet(*piecesOnly))
+                return error(QStringLiteral("--%1 makes pieces, and --replay plays a capture: "
+                                            "give one of them")
+                                 .arg(piecesOnly->names().constLast()));
+        o.replayFile = parser.value(replay);
+        o.replayLoop = parser.isSet(loop);
+        const QString pace = parser.value(speed);
+        const std::optional<double> factor = pace == u"max" ? std::optional(0.0) : toNumber(pace);
+        if (!factor || (*factor <= 0.0 && pace != u"max"))
+            return error(QStringLiteral("--speed must be a number above 0, or max"));
+        o.replaySpeed = *factor;
+    } else if (parser.isSet(speed) || parser.isSet(loop)) {
+        return error(QStringLiteral("--speed and --loop go with --replay"));
+    }
     o.directory = parser.value(dir);
     o.writeConfig = parser.isSet(writeConfig);
     o.verbose = parser.isSet(verbose);

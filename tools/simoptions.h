@@ -20,6 +20,10 @@ struct SimOptions
     double framesPerSecond = 0.0; // 0: back to back at the line rate
     bool writeConfig = false;     // also write Lumatrax.cfg naming the port in `directory`
     bool verbose = false;
+    // When set, the instrument's side of this capture is played instead of pieces.
+    QString replayFile;
+    double replaySpeed = 1.0; // times the captured pace; 0: back to back at the line rate
+    bool replayLoop = false;
 
     // Least time from the start of one frame to the start of the next; zero at the line rate.
     [[nodiscard]] std::chrono::microseconds frameInterval() const;

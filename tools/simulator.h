@@ -2,7 +2,8 @@
 
 // The simulated instrument: the virtual instrument on its pseudo-terminal, answering the
 // greeting and streaming between CMD_RUN 1 and CMD_RUN 0, with frames made by the piece model
-// from the settings that the program has sent. Used by lumatrax-sim and, in-process, by
+// from the settings that the program has sent, or, given a capture to replay, playing the
+// captured instrument's part instead (CaptureReplay). Used by lumatrax-sim and, in-process, by
 // benchmarks.
 //
 // The settings and the piece counter belong to the virtual instrument's I/O thread: commands
@@ -11,7 +12,9 @@
 // that keeps moving.
 
 #include "tools/acquisitionsettings.h"
+#include "tools/capturereplay.h"
 #include "tools/piecemodel.h"
+#include "tools/replayscript.h"
 #include "tools/simoptions.h"
 #include "tools/virtualinstrument.h"
 
@@ -19,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace lumatrax {
 
@@ -35,13 +39,24 @@ public:
 
     // Set before start().
     void setCommandLog(CommandLog log) { m_log = std::move(log); }
+    // Receives what the replay has to say ("the whole capture has been played"), on its thread.
+    void setNotice(CommandLog notice) { m_notice = std::move(notice); }
 
-    // Opens the line and places the COMn link; false, with errorString() set, on failure.
+    // Opens the capture to replay, if any, then the line, and places the COMn link; false, with
+    // errorString() set, on failure.
     bool start();
     // Closes the line and removes the link.
     void stop();
 
-    [[nodiscard]] QString errorString() const { return m_instrument.errorString(); }
+    [[nodiscard]] QString errorString() const
+    {
+        return m_error.isEmpty() ? m_instrument.errorString() : m_error;
+    }
+    // The capture being replayed, once started with one; else null.
+    [[nodiscard]] const ReplayScript* replayScript() const
+    {
+        return m_replay ? &m_script : nullptr;
+    }
     [[nodiscard]] VirtualInstrument& instrument() { return m_instrument; }
     [[nodiscard]] const PieceModel& model() const { return m_model; }
 
@@ -55,6 +70,10 @@ private:
     PieceModel m_model;
     VirtualInstrument m_instrument;
     CommandLog m_log;
+    CommandLog m_notice;
+    QString m_error;
+    ReplayScript m_script;
+    std::unique_ptr<CaptureReplay> m_replay;
     // I/O thread only.
     AcquisitionSettings m_settings;
     std::uint64_t m_nextPiece = 0;
