@@ -7,12 +7,14 @@
 #include "link/protocol.h"
 #include "tests/portend.h"
 #include "tests/systemfaults.h"
+#include "tests/testsupport.h"
 #include "tools/capturejudge.h"
 #include "tools/capturereader.h"
 #include "tools/simulator.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -196,6 +198,7 @@ private slots:
     void tapForwardsBothWaysAndRecordsEveryByte();
     void judgeSeesEveryPieceOfTheSimulatorAsItWasMade();
     void replayReachesTheProgramWithTheSameFrames();
+    void theWindowJudgesAReplayAsTheJudgeJudgesTheCapture();
     void judgeCountsAsWorkedOutByHand_data();
     void judgeCountsAsWorkedOutByHand();
     void judgePrintsFramesSummaryAndTable();
@@ -344,6 +347,37 @@ void TestCapture::replayReachesTheProgramWithTheSameFrames()
     QCOMPARE(upToAnswer(), std::optional(QByteArray()));
     QCOMPARE(sim.end(SIGINT), 0);
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("replay/COM4"))));
+}
+
+void TestCapture::theWindowJudgesAReplayAsTheJudgeJudgesTheCapture()
+{
+    // The program itself, started where the replaying simulator places its link. Half the
+    // captured pace: a busy machine then never hands two bursts over as one read.
+    test::Rig rig(6, false);
+    QFile::remove(QDir(rig.dir.path()).filePath(QStringLiteral("COM6")));
+    Program sim(LUMATRAX_SIM_PROGRAM,
+                {QStringLiteral("--dir"), rig.dir.path(), QStringLiteral("--port"),
+                 QStringLiteral("6"), QStringLiteral("--replay"), m_capture,
+                 QStringLiteral("--speed"), QStringLiteral("0.5")});
+    QVERIFY2(sim.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(sim.output()));
+    QVERIFY(rig.startDetected());
+    rig.setGuides(25, 75);
+    rig.widget<QPushButton>("cmdRun")->click();
+    const std::size_t frames = std::size_t(m_frames.size() / kBurst);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.judged.size(), frames, 3 * kTimeoutMs);
+
+    JudgeSummary window;
+    for (std::size_t n = 0; n < frames; ++n) {
+        QCOMPARE(rig.judged[n].read, m_frames.mid(qsizetype(n) * kBurst, kBurst));
+        window.add(rig.judged[n].verdict);
+    }
+    QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
+    const JudgeOutcome judge = judgeCapture(m_capture, {25, 75});
+    QCOMPARE(judge.summary.frames, window.frames);
+    QCOMPARE(judge.summary.accepted, window.accepted);
+    QCOMPARE(judge.summary.rejectedAbove, window.rejectedAbove);
+    QCOMPARE(judge.summary.rejectedBelow, window.rejectedBelow);
+    QCOMPARE(judge.summary.rejectedBoth, window.rejectedBoth);
 }
 
 void TestCapture::judgeCountsAsWorkedOutByHand_data()
@@ -575,5 +609,5 @@ void TestCapture::tapGoesOnForwardingWhenTheCaptureFileFails()
     QVERIFY(contents.each[0].startsWith(kAck));
 }
 
-QTEST_GUILESS_MAIN(TestCapture)
+QTEST_MAIN(TestCapture)
 #include "tst_capture.moc"
