@@ -133,9 +133,9 @@ const char* eventName(QEvent::Type type)
 {
     switch (type) {
     case QEvent::MetaCall:
-        return "reads delivered at once (quiet line)";
+        return "turns: reads handed over by the port's thread, judged";
     case QEvent::Timer:
-        return "timers: turns that take reads, repaint pacing";
+        return "timers: repaint pacing, the activity lamp";
     case QEvent::UpdateRequest:
         return "repaints, at most about 30 a second";
     default:
