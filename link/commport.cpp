@@ -156,6 +156,7 @@ public:
     Reader(CommPort* owner, std::shared_ptr<Line> line, QString device)
         : m_owner(owner), m_line(std::move(line)), m_device(std::move(device))
     {
+        setObjectName(QStringLiteral("lumatrax-port")); // the thread's name in the system
     }
 
     // Starts the thread and waits until the port is open, or has failed to open.
