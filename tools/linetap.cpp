@@ -1,6 +1,7 @@
 #include "tools/linetap.h"
 
 #include "link/protocol.h"
+#include "tools/toolsupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,19 +25,6 @@ namespace lumatrax {
 namespace {
 
 constexpr std::size_t kReadChunk = 4096;
-
-// Bytes taken by one write(); 0 when the far end's buffer is full, -1 when it has failed.
-qsizetype writeSome(int fd, QByteArrayView bytes)
-{
-    for (;;) {
-        const ssize_t written = ::write(fd, bytes.data(), std::size_t(bytes.size()));
-        if (written >= 0)
-            return qsizetype(written);
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-    }
-}
 
 // Writes what it can of `bytes` behind whatever already waits; the rest joins the backlog.
 bool forward(int fd, QByteArray& backlog, QByteArrayView bytes)

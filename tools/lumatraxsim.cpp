@@ -4,6 +4,7 @@
 #include "link/configfile.h"
 #include "tools/simoptions.h"
 #include "tools/simulator.h"
+#include "tools/toolsupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,14 +98,7 @@ int main(int argc, char* argv[])
 {
     // The signals that end the simulator are taken by sigwait() below. They are blocked before
     // any thread starts, so every thread inherits the mask and none of them is interrupted.
-    sigset_t endSignals;
-    sigemptyset(&endSignals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&endSignals, s);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    // Output into a closed pipe (lumatrax-sim -v | head) must not end it without removing its
-    // link; the lines are simply lost.
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t endSignals = blockEndSignals();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumatrax-sim"));

@@ -2,6 +2,7 @@
 // crosses it in a capture file. See --help.
 
 #include "tools/linetap.h"
+#include "tools/toolsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -59,20 +60,12 @@ TapCommandLine parse(const QStringList& arguments)
                                     QStringLiteral("The instrument's serial device, for example "
                                                    "/dev/ttyUSB0 or /dev/serial/by-id/..."),
                                     QStringLiteral("PATH"));
-    const QCommandLineOption dir({QStringLiteral("d"), QStringLiteral("dir")},
-                                 QStringLiteral("Directory for the COMn link: the start-up "
-                                                "directory of lumatrax. Default: the current "
-                                                "directory."),
-                                 QStringLiteral("DIR"), QStringLiteral("."));
-    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("COM port number 1..255; the link is named "
-                                                 "COM<N>. Default: 1."),
-                                  QStringLiteral("N"), QStringLiteral("1"));
+    const ComLinkOptions link;
     const QCommandLineOption out({QStringLiteral("o"), QStringLiteral("out")},
                                  QStringLiteral("The capture file to create; an existing file is "
                                                 "never overwritten."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({help, device, dir, port, out});
+    parser.addOptions({help, device, link.directory, link.port, out});
 
     TapCommandLine result;
     if (!parser.parse(arguments)) {
@@ -85,12 +78,12 @@ TapCommandLine parse(const QStringList& arguments)
     } else if (parser.value(device).isEmpty() || parser.value(out).isEmpty()) {
         result.error = QStringLiteral("--device and --out are both needed");
     } else {
-        bool ok = false;
-        result.options.port = parser.value(port).toInt(&ok);
-        if (!ok || result.options.port < 1 || result.options.port > 255)
-            result.error = QStringLiteral("--port must be a number from 1 to 255");
+        const std::optional<int> port = ComLinkOptions::portOf(parser.value(link.port));
+        if (!port)
+            result.error = QString::fromLatin1(ComLinkOptions::kPortError);
+        result.options.port = port.value_or(0);
         result.options.device = parser.value(device);
-        result.options.directory = parser.value(dir);
+        result.options.directory = parser.value(link.directory);
         result.options.output = parser.value(out);
     }
     return result;
@@ -102,12 +95,7 @@ int main(int argc, char* argv[])
 {
     // The signals that end the capture are read from a descriptor in the forwarding loop. They
     // are blocked before any thread starts, so every thread inherits the mask.
-    sigset_t endSignals;
-    sigemptyset(&endSignals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&endSignals, s);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t endSignals = blockEndSignals();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumatrax-tap"));

@@ -1,5 +1,7 @@
 #include "tools/simoptions.h"
 
+#include "tools/toolsupport.h"
+
 #include <QCommandLineParser>
 
 #include <cmath>
@@ -58,15 +60,7 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(QString::fromUtf8(kAbout));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
-    const QCommandLineOption dir(
-        {QStringLiteral("d"), QStringLiteral("dir")},
-        QStringLiteral("Directory for the COMn link: the start-up directory of lumatrax. "
-                       "Default: the current directory."),
-        QStringLiteral("DIR"), QStringLiteral("."));
-    const QCommandLineOption port(
-        {QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("COM port number 1..255; the link is named COM<N>. Default: 1."),
-        QStringLiteral("N"), QStringLiteral("1"));
+    const ComLinkOptions link;
     const QCommandLineOption seed(
         QStringLiteral("seed"),
         QStringLiteral("Seed of the pieces (0..2^64-1): the same seed and the same commands give "
@@ -115,7 +109,7 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     const QCommandLineOption loop(QStringLiteral("loop"),
                                   QStringLiteral("With --replay: start again from the beginning "
                                                  "at the end of the capture."));
-    parser.addOptions({help, dir, port, seed, share, guides, noise, rate, writeConfig, verbose,
+    parser.addOptions({help, link.directory, link.port, seed, share, guides, noise, rate, writeConfig, verbose,
                        replay, speed, loop});
 
     if (!parser.parse(arguments))
@@ -147,13 +141,13 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     } else if (parser.isSet(speed) || parser.isSet(loop)) {
         return error(QStringLiteral("--speed and --loop go with --replay"));
     }
-    o.directory = parser.value(dir);
+    o.directory = parser.value(link.directory);
     o.writeConfig = parser.isSet(writeConfig);
     o.verbose = parser.isSet(verbose);
 
-    const std::optional<int> portNumber = toInt(parser.value(port));
-    if (!portNumber || *portNumber < 1 || *portNumber > 255)
-        return error(QStringLiteral("--port must be a number from 1 to 255"));
+    const std::optional<int> portNumber = ComLinkOptions::portOf(parser.value(link.port));
+    if (!portNumber)
+        return error(QString::fromLatin1(ComLinkOptions::kPortError));
     o.port = *portNumber;
 
     bool seedOk = false;

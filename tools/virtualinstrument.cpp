@@ -1,5 +1,7 @@
 #include "tools/virtualinstrument.h"
 
+#include "tools/toolsupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -18,19 +20,6 @@ namespace lumatrax {
 namespace {
 
 constexpr std::uint8_t kRunOpcode = std::uint8_t(Opcode::CMD_RUN);
-
-// Bytes taken by one write(); 0 when the line's buffer is full, -1 when the line has failed.
-qsizetype writeSome(int fd, QByteArrayView bytes)
-{
-    for (;;) {
-        const ssize_t written = ::write(fd, bytes.data(), std::size_t(bytes.size()));
-        if (written >= 0)
-            return qsizetype(written);
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-    }
-}
 
 timespec untilDeadline(VirtualInstrument::Clock::time_point deadline)
 {
