@@ -123,12 +123,6 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui.pic->setFocus();
 }
 
-MainWindow::~MainWindow()
-{
-    // The port closes with the window; the screen the surface paints goes with it too.
-    m_ui.pic->setScreen(nullptr);
-}
-
 void MainWindow::formLoad()
 {
     // 1. Until a connection attempt clears it, nothing talks to the instrument: the link starts
@@ -269,8 +263,6 @@ void MainWindow::sendTriggerLevel()
     const std::optional<TrigLevelBytes> level = trigLevelBytes(m_ui.SliderTriggerLevel->value());
     if (!level)
         return; // only outside the slider's range of 0..50
-    m_trigLevelHigh = level->high;
-    m_trigLevelLow = level->low;
     m_link->send(command(Opcode::CMD_TRIG_LEVEL, 0, level->high, level->low));
 }
 
@@ -331,13 +323,10 @@ void MainWindow::cm_OnComm()
     // Every read since the last event, oldest first, each judged on its own; the lamps end on
     // the last frame's verdict and the screen shows its trace.
     for (const QByteArray& read : cm.reads()) {
-        m_rxBuffer = read;
-        // A read shorter than a frame changes nothing else: trace, verdict and lamps stay.
-        if (!decodeFrame(m_rxBuffer, m_samples))
+        // A read shorter than a frame changes nothing: trace, verdict and lamps stay.
+        if (!decodeFrame(read, m_decoded))
             continue;
-        const Verdict verdict = m_screen.showFrame(m_samples);
-        m_aboveUpper = verdict.aboveUpper ? -1 : 0;
-        m_belowLower = verdict.belowLower ? -1 : 0;
+        const Verdict verdict = m_screen.showFrame(m_decoded);
         m_ui.shpHigher->setColour(QColor::fromRgb(verdict.rejected() ? kRed : kBlack));
         m_ui.shpMiddle->setColour(QColor::fromRgb(verdict.rejected() ? kBlack : kGreen));
         // The activity timer clears the count every second; it still must not wrap if it
@@ -345,7 +334,7 @@ void MainWindow::cm_OnComm()
         if (m_frameSeen < std::numeric_limits<std::int16_t>::max())
             ++m_frameSeen;
         m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
-        emit frameJudged(m_rxBuffer, verdict);
+        emit frameJudged(read, verdict);
     }
     m_ui.pic->screenChanged();
     // Repaints ride on this wake-up when their time has come.

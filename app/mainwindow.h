@@ -31,7 +31,6 @@ class MainWindow : public QWidget
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);
-    ~MainWindow() override;
 
     // The start-up sequence; runs once, before the window is first shown.
     void formLoad();
@@ -92,12 +91,7 @@ private:
     // Run-time state; flags are 16-bit and hold true as -1, false as 0.
     std::int16_t m_isRunning = 0;
     std::int16_t m_frameSeen = 0; // frames since the activity lamp's last tick
-    std::int16_t m_aboveUpper = 0;
-    std::int16_t m_belowLower = 0;
-    std::uint8_t m_trigLevelHigh = 0;
-    std::uint8_t m_trigLevelLow = 0;
-    QByteArray m_rxBuffer;   // the most recent read
-    SampleArray m_samples{}; // its samples; entry 200 stays 0
+    SampleArray m_decoded{}; // a read's samples on their way to the screen
     bool m_resendAfterAck = false;
 
     std::int16_t m_portNumber = 0;

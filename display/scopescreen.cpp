@@ -59,18 +59,40 @@ Verdict ScopeScreen::showFrame(const SampleArray& samples)
     return judge(m_trace, m_upper, m_lower);
 }
 
+namespace {
+
+DrawnLine lineOf(const TraceSegment& s, std::uint32_t colour)
+{
+    return DrawnLine{s.X1, s.Y1, s.X2, s.Y2, colour};
+}
+
+} // namespace
+
 void ScopeScreen::drawnLines(std::vector<DrawnLine>& lines) const
 {
     lines.clear();
-    auto line = [](const TraceSegment& s, std::uint32_t colour) {
-        return DrawnLine{s.X1, s.Y1, s.X2, s.Y2, colour};
-    };
     for (int i = 0; i < kSegmentsDrawn && m_drawing != Drawing::Nothing; ++i) {
         if (m_drawing == Drawing::Frame)
-            lines.push_back(line(m_trace[i], kTraceColour));
-        lines.push_back(line(m_upper[i], kUpperGuideColour));
-        lines.push_back(line(m_lower[i], kLowerGuideColour));
+            lines.push_back(lineOf(m_trace[i], kTraceColour));
+        lines.push_back(lineOf(m_upper[i], kUpperGuideColour));
+        lines.push_back(lineOf(m_lower[i], kLowerGuideColour));
     }
+}
+
+void ScopeScreen::guideLines(std::vector<DrawnLine>& lines) const
+{
+    lines.clear();
+    for (int i = 0; i < kSegmentsDrawn && m_drawing != Drawing::Nothing; ++i) {
+        lines.push_back(lineOf(m_upper[i], kUpperGuideColour));
+        lines.push_back(lineOf(m_lower[i], kLowerGuideColour));
+    }
+}
+
+void ScopeScreen::traceLines(std::vector<DrawnLine>& lines) const
+{
+    lines.clear();
+    for (int i = 0; i < kSegmentsDrawn && m_drawing == Drawing::Frame; ++i)
+        lines.push_back(lineOf(m_trace[i], kTraceColour));
 }
 
 } // namespace lumatrax

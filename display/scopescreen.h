@@ -58,6 +58,10 @@ public:
     // segment by segment the trace in cyan, the upper guide in red and the lower guide in blue;
     // for the guides alone, upper then lower segment by segment. Replaces the content of `lines`.
     void drawnLines(std::vector<DrawnLine>& lines) const;
+    // The same lines apart: the guides (upper, then lower, segment by segment; none while
+    // nothing is drawn) and the trace (none unless a frame is drawn). Replace the content.
+    void guideLines(std::vector<DrawnLine>& lines) const;
+    void traceLines(std::vector<DrawnLine>& lines) const;
 
     // Counts every change of what is drawn, so a painter can tell whether it is up to date.
     [[nodiscard]] std::uint64_t revision() const { return m_revision; }

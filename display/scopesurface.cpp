@@ -1,6 +1,5 @@
 #include "display/scopesurface.h"
 
-#include "display/colours.h"
 #include "display/lineobject.h"
 #include "display/linerasterizer.h"
 #include "display/repaintthrottle.h"
@@ -78,20 +77,13 @@ void ScopeSurface::takeScreen()
         return;
     m_taken = true;
     m_takenRevision = revision;
-    m_guides.clear();
-    m_trace.clear();
-    if (!m_screen || m_screen->drawing() == ScopeScreen::Drawing::Nothing)
-        return;
-    const auto line = [](const TraceSegment& s, std::uint32_t colour) {
-        return DrawnLine{s.X1, s.Y1, s.X2, s.Y2, colour};
-    };
-    for (int i = 0; i < kSegmentsDrawn; ++i) {
-        m_guides.push_back(line(m_screen->upperGuide()[i], kUpperGuideColour));
-        m_guides.push_back(line(m_screen->lowerGuide()[i], kLowerGuideColour));
+    if (m_screen) {
+        m_screen->guideLines(m_guides);
+        m_screen->traceLines(m_trace);
+    } else {
+        m_guides.clear();
+        m_trace.clear();
     }
-    if (m_screen->drawing() == ScopeScreen::Drawing::Frame)
-        for (int i = 0; i < kSegmentsDrawn; ++i)
-            m_trace.push_back(line(m_screen->trace()[i], kTraceColour));
 }
 
 // The window pixels that differ between what the backing image shows and what it will show:

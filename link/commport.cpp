@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #ifndef Q_OS_UNIX
 #error "The port's reading thread waits on its file descriptor; this platform needs its own."
@@ -177,7 +178,6 @@ protected:
         port.setPortName(m_device);
         port.setBaudRate(kBaudRate);
         port.setDataBits(QSerialPort::Data8);
-        port.setReadBufferSize(kReceiveBufferSize);
         if (!port.open(QIODevice::ReadWrite)) {
             openDone(openFailure(port.errorString()));
             return;
@@ -456,19 +456,15 @@ void CommPort::setRThreshold(int threshold)
     m_line->wake(); // bytes already waiting may reach the new threshold
 }
 
-int CommPort::rThreshold() const
-{
-    if (!m_line)
-        return 0;
-    std::lock_guard lock(m_line->io);
-    return m_line->threshold;
-}
-
 void CommPort::turn()
 {
-    // A handler running a nested event loop: the reads wait for the turn after it.
-    if (m_inTurn || !m_line)
+    if (!m_line)
         return;
+    if (m_inTurn) {
+        // A handler running a nested event loop: the reads wait for the turn right after it.
+        m_turnMissed = true;
+        return;
+    }
     Line& line = *m_line;
     // Cleared before the reads are taken: a read handed over after this posts a turn of its own.
     line.wakePending.store(false);
@@ -485,6 +481,8 @@ void CommPort::turn()
     emit comm();
     m_inTurn = false;
     m_delivering.clear();
+    if (std::exchange(m_turnMissed, false))
+        QMetaObject::invokeMethod(this, &CommPort::turn, Qt::QueuedConnection);
     if (wasFull && m_line)
         m_line->wake();
 }

@@ -45,6 +45,8 @@ class CommPort : public QObject
 public:
     // The kind of communications event: received data reached the threshold.
     static constexpr int comEvReceive = 2;
+    // The receive buffer the component is designed with. Reads here take every byte waiting,
+    // up to many of these, so a burst far larger is read whole, in a few reads.
     static constexpr qint64 kReceiveBufferSize = 1024;
     // The least time between two communications events while reads keep coming: at the full
     // line rate a turn then takes the reads of about 16.8 ms, some sixty turns a second.
@@ -58,7 +60,6 @@ public:
 
     // Selects COM n for the next open.
     void setCommPort(std::int16_t number) { m_number = number; }
-    [[nodiscard]] std::int16_t commPort() const { return m_number; }
 
     // Opens the selected port; fails when it does not exist, is not a serial port, cannot be
     // opened or is open already.
@@ -77,7 +78,6 @@ public:
 
     // 0: no communications events; N > 0: reads of at least N bytes are handed over.
     void setRThreshold(int threshold);
-    [[nodiscard]] int rThreshold() const;
 
     // Inside a comm() handler: the kind of event and the reads it delivers, oldest first.
     [[nodiscard]] int commEvent() const { return comEvReceive; }
@@ -109,6 +109,8 @@ private:
     std::unique_ptr<Reader> m_reader;
     std::vector<QByteArray> m_delivering;
     bool m_inTurn = false;
+    // A turn met while a handler of the previous one ran a nested event loop: taken right after.
+    bool m_turnMissed = false;
 };
 
 } // namespace lumatrax

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <utility>
+
 using namespace lumatrax;
 using namespace std::chrono_literals;
 
@@ -16,6 +18,7 @@ private slots:
     void failuresDescribePortDeviceAndReason();
     void thresholdZeroRaisesNothing();
     void readsComeOnceTheThresholdIsReachedWithEverythingWaiting();
+    void readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt();
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
@@ -100,6 +103,27 @@ void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
     line.port.setRThreshold(100);
     QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 2, 3000);
     QCOMPARE(reads[1], QByteArray(150, 'c') + QByteArray(150, 'd'));
+}
+
+void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(10);
+    QByteArray got;
+    bool first = true;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        for (const QByteArray& read : line.port.reads())
+            got += read;
+        if (std::exchange(first, false)) {
+            // A handler that runs an event loop of its own (a message box, say) while more
+            // bytes come.
+            QVERIFY(line.instrument.sendRaw(QByteArray(30, 'b')));
+            QTest::qWait(100);
+        }
+    });
+    QVERIFY(line.instrument.sendRaw(QByteArray(30, 'a')));
+    QTRY_COMPARE_WITH_TIMEOUT(got, QByteArray(30, 'a') + QByteArray(30, 'b'), 3000);
 }
 
 void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
