@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "display/fixedwindow.h"
+#include "windowkit/fixedwindow.h"
 
 #include <QApplication>
 

@@ -2,7 +2,7 @@
 
 #include "app/appicon.h"
 #include "display/colours.h"
-#include "display/fixedwindow.h"
+#include "windowkit/fixedwindow.h"
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
@@ -125,15 +125,14 @@ MainWindow::MainWindow(QWidget* parent)
 
 void MainWindow::formLoad()
 {
-    // 1. Until a connection attempt clears it, nothing talks to the instrument: the link starts
-    // down.
+    // The link starts down: nothing talks to the instrument until a connection attempt.
 
-    // 2. Timebase list; selecting the first entry sends nothing while the link is down.
+    // The timebase list; selecting the first entry sends nothing while the link is down.
     for (std::string_view entry : kTimebaseEntries)
         m_ui.cmbHorizontal->addItem(QString::fromUtf8(entry.data(), qsizetype(entry.size())));
     selectTimebase(0);
 
-    // 3. and 4. The screen's geometry from the display area's size: the segments' X
+    // The screen's geometry from the display area's size: the segments' X
     // coordinates, which never change afterwards, and the grid, nine lines each way dividing the
     // screen into 10 x 10 squares.
     m_screen = ScopeScreen(m_ui.pic->widthTwips(), m_ui.pic->heightTwips());
@@ -142,23 +141,23 @@ void MainWindow::formLoad()
         m_ui.y_axis[i]->setEnds(m_screen.verticalGridLine(i));
     }
 
-    // 5. Trigger marker at its start height.
+    // The trigger marker at its start height.
     const float markerY = triggerMarkerStartY(m_ui.pic->heightTwips(), m_ui.pic->topTwips());
     m_ui.Trigger->setY(markerY, markerY);
 
-    // 6. Default guides: the first drawing on the screen.
+    // The default guides: the first drawing on the screen.
     cmdDef_Click();
 
-    // 7. Acquisition is considered stopped.
+    // Acquisition is considered stopped.
     m_isRunning = 0;
 
-    // 8. The start-up directory holds the configuration file (and COMn links) for the whole run.
+    // The start-up directory holds the configuration file (and COMn links) for the whole run.
     m_appDir = QDir::currentPath();
 
-    // 9. The port number; a missing or unusable file starts with port 1 and is left alone.
+    // The port number; a missing or unusable file starts with port 1 and is left alone.
     m_portNumber = readPortNumber(configFilePath(m_appDir)).value_or(kDefaultPortNumber);
 
-    // 10. and 11. Open the port and greet the instrument; the status label names the port.
+    // Open the port and greet the instrument; the status label names the port.
     m_link->setStartDirectory(m_appDir);
     m_link->connectTo(m_portNumber);
 }

@@ -5,8 +5,8 @@
 #include "display/lamp.h"
 #include "display/lineobject.h"
 #include "display/scopesurface.h"
-#include "display/twipslayout.h"
-#include "display/windowstyle.h"
+#include "windowkit/twipslayout.h"
+#include "windowkit/windowstyle.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -24,7 +24,7 @@
 #include "display/frameprocessing.h"
 #include "display/geometry.h"
 #include "link/configfile.h"
-#include "tools/simulator.h"
+#include "tools/sim/simulator.h"
 
 #include <QApplication>
 #include <QDir>

@@ -16,8 +16,8 @@
 //   bench_tap [FRAMES]     (default 5000 frames, 21 s of line time per pass)
 
 #include "link/protocol.h"
-#include "tools/capturereader.h"
-#include "tools/simulator.h"
+#include "tools/capture/capturereader.h"
+#include "tools/sim/simulator.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

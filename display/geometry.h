@@ -6,20 +6,13 @@
 // Coordinates inside the display area: origin at its top-left corner, X to the right, Y down.
 // This folder never includes link/ or report/.
 
+#include "common/twips.h"
+
 #include <array>
 #include <cstdint>
 #include <string_view>
 
 namespace lumatrax {
-
-// One twip is 1/1440 inch; at 96 dots per inch a pixel is 15 twips. The windows are laid out in
-// twips and mapped to Qt's device-independent pixels at this ratio, so high-DPI screens scale them.
-inline constexpr int kTwipsPerPixel = 15;
-
-[[nodiscard]] constexpr int twipsToPixels(int twips)
-{
-    return twips / kTwipsPerPixel;
-}
 
 // Rounds to the nearest integer, ties to even (721.5 -> 722, 2164.5 -> 2164), and stores the
 // result in 16 bits. Callers compute the value exactly in double first and round once. Values

@@ -1,7 +1,7 @@
 #include "link/portdialog.h"
 
-#include "display/fixedwindow.h"
-#include "display/windowstyle.h"
+#include "windowkit/fixedwindow.h"
+#include "windowkit/windowstyle.h"
 #include "link/comname.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "report/reportform.h"
 
-#include "display/fixedwindow.h"
-#include "display/windowstyle.h"
+#include "windowkit/fixedwindow.h"
+#include "windowkit/windowstyle.h"
 #include "report/singlelinevalidator.h"
 
 #include <QComboBox>

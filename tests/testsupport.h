@@ -15,7 +15,7 @@
 #include "display/lamp.h"
 #include "link/configfile.h"
 #include "link/protocol.h"
-#include "tools/virtualinstrument.h"
+#include "tools/line/virtualinstrument.h"
 
 #include <QDir>
 #include <QFile>

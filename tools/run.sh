@@ -59,7 +59,7 @@ if [ -L "$demo/COM1" ]; then
     rm -f "$demo/COM1"
 fi
 
-"$root/build/default/tools/lumatrax-sim" --dir "$demo" --port 1 "${sim_options[@]}" &
+"$root/build/default/tools/sim/lumatrax-sim" --dir "$demo" --port 1 "${sim_options[@]}" &
 sim=$!
 stop_sim() {
     if kill -0 "$sim" 2>/dev/null; then

@@ -1,0 +1,613 @@
+// Captures of the line. Through pseudo-terminals: lumatrax-tap between the simulated instrument
+// and a reader playing the program, forwarding both ways and recording every byte; the capture
+// replayed by lumatrax-sim; the tap's clean ends and refusals. On files: the judge's counts on a
+// capture made by hand, a cut capture read back to its last whole record, foreign and newer files
+// refused.
+
+#include "link/protocol.h"
+#include "tests/portend.h"
+#include "tests/systemfaults.h"
+#include "tests/testsupport.h"
+#include "tools/capture/capturejudge.h"
+#include "tools/capture/capturereader.h"
+#include "tools/sim/simulator.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace lumatrax;
+using namespace std::chrono_literals;
+using test::PortEnd;
+
+namespace {
+
+constexpr auto kTimeout = 5s;
+constexpr int kTimeoutMs = 5000;
+constexpr int kBurst = FRAME_RX_THRESHOLD;
+constexpr int kFrames = 40;
+constexpr auto I = CaptureDirection::ToProgram;
+constexpr auto P = CaptureDirection::ToInstrument;
+
+const QByteArray kGreeting = toBytes(SYNC_FRAME) + toBytes(CMD_HELLO);
+const QByteArray kAck(1, char(DEVICE_ACK));
+const QByteArray kRun = toBytes(command(Opcode::CMD_RUN, 0, 0, 1));
+const QByteArray kStop = toBytes(command(Opcode::CMD_RUN, 0, 0, 0));
+
+QByteArray everyByteValue()
+{
+    QByteArray bytes(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        bytes[b] = char(b);
+    return bytes;
+}
+
+// One of the tools in a process of its own; asked to end with SIGTERM if still running.
+class Program
+{
+public:
+    Program(const char* path, const QStringList& arguments)
+    {
+        m_process.start(QString::fromUtf8(path), arguments);
+    }
+    ~Program()
+    {
+        if (m_process.state() != QProcess::NotRunning)
+            end(SIGTERM);
+        m_process.waitForFinished();
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Waits for a line of its standard output matching `pattern`.
+    bool waitForLine(const QString& pattern)
+    {
+        const QRegularExpression re(pattern);
+        const QDeadlineTimer deadline(kTimeout);
+        while (!deadline.hasExpired()) {
+            while (m_process.canReadLine()) {
+                const QByteArray line = m_process.readLine();
+                m_out += line;
+                if (re.match(QString::fromUtf8(line.trimmed())).hasMatch())
+                    return true;
+            }
+            m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        }
+        return false;
+    }
+    // Sends `signal` (none: just waits) and returns its exit code; -1 if it does not end.
+    int end(int signal = 0)
+    {
+        if (signal != 0)
+            ::kill(pid_t(m_process.processId()), signal);
+        if (!m_process.waitForFinished(kTimeoutMs))
+            return -1;
+        m_out += m_process.readAllStandardOutput();
+        m_err += m_process.readAllStandardError();
+        return m_process.exitCode();
+    }
+    [[nodiscard]] QString output() const { return QString::fromUtf8(m_out + m_err); }
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+    QByteArray m_err;
+};
+
+struct CaptureContents
+{
+    QString refused;
+    QString warning;
+    CaptureHeader header;
+    std::vector<CaptureRecord> records;
+    QByteArray each[2]; // the bytes to the program, and to the instrument
+};
+
+CaptureContents readCapture(const QString& path)
+{
+    CaptureContents contents;
+    CaptureReader reader;
+    if (const auto refused = reader.open(path)) {
+        contents.refused = *refused;
+        return contents;
+    }
+    while (const auto record = reader.next()) {
+        contents.records.push_back(*record);
+        contents.each[record->direction == I ? 0 : 1] += record->bytes;
+    }
+    contents.header = reader.header();
+    contents.warning = reader.warning();
+    return contents;
+}
+
+// A capture made by hand, record by record, each starting where `starts` says.
+struct HandMade
+{
+    QByteArray file = encodeCaptureHeader({});
+    std::vector<qsizetype> starts;
+    std::vector<CaptureRecord> records;
+
+    void add(CaptureDirection direction, std::int64_t atUs, const QByteArray& bytes)
+    {
+        starts.push_back(file.size());
+        records.push_back({direction, atUs, bytes});
+        appendCaptureRecord(file, direction, atUs, bytes);
+    }
+    void addFrame(std::int64_t atUs, QByteArray samples,
+                  QByteArray tail = QByteArray(10, char(128)))
+    {
+        add(I, atUs, samples + tail);
+    }
+};
+
+// A 200-sample frame of `fill` with some samples set: {index, byte}.
+QByteArray frame(int fill, std::initializer_list<std::pair<int, int>> set = {})
+{
+    QByteArray samples(SAMPLES_PER_FRAME, char(fill));
+    for (const auto& [index, byte] : set)
+        samples[index] = char(byte);
+    return samples;
+}
+
+// Heights on the 4815-twip screen: byte 255 -> 0, 191 -> 1204, 128 -> 2389, 127 -> 2408,
+// 126 -> 2426, 0 -> 4796. Guides: 25 -> 1204, 50 -> 2408, 75 -> 3611.
+HandMade handMadeCapture()
+{
+    HandMade c;
+    c.add(I, 0, QByteArray(300, char(255))); // before any greeting: no frame
+    c.add(P, 10, kGreeting);
+    c.add(I, 20, kAck);
+    c.add(P, 30, kRun);             // only a detected program runs: the check has passed
+    c.addFrame(5'000, frame(127));  // level with 50
+    c.addFrame(10'000, frame(128)); // just above 50
+    c.addFrame(15'000, frame(127, {{7, 255}}));                        // above both settings
+    c.addFrame(20'000, frame(127, {{99, 0}}));                         // below both
+    c.addFrame(25'000, frame(127, {{3, 255}, {150, 0}}));              // both ways
+    c.add(I, 30'000, frame(126).first(100));                           // one burst in two reads:
+    c.add(I, 31'000, frame(126).mid(100) + QByteArray(15, char(255))); // 215, the rest dropped
+    c.addFrame(40'000, frame(127), QByteArray(100, char(0)));          // 300, the rest dropped
+    c.add(I, 45'000, QByteArray(150, char(0)));                        // waits for more: no read
+    c.add(P, 100'000, kGreeting);                                      // answered with more than
+    c.add(I, 100'100, kAck + char(1));                                 // the acknowledgement:
+    c.addFrame(1'200'000, frame(0));                                   // silent, no frames
+    c.add(P, 1'300'000, kGreeting);
+    c.add(I, 1'300'100, kAck);
+    c.addFrame(2'500'000, frame(127, {{60, 191}})); // after the check a second on: level with 25
+    return c;
+}
+
+bool save(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestCapture : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void tapForwardsBothWaysAndRecordsEveryByte();
+    void judgeSeesEveryPieceOfTheSimulatorAsItWasMade();
+    void replayReachesTheProgramWithTheSameFrames();
+    void theWindowJudgesAReplayAsTheJudgeJudgesTheCapture();
+    void judgeCountsAsWorkedOutByHand_data();
+    void judgeCountsAsWorkedOutByHand();
+    void judgePrintsFramesSummaryAndTable();
+    void cutCaptureReadsBackToItsLastWholeRecord_data();
+    void cutCaptureReadsBackToItsLastWholeRecord();
+    void foreignAndNewerFilesAreRefused_data();
+    void foreignAndNewerFilesAreRefused();
+    void tapEndsCleanly_data();
+    void tapEndsCleanly();
+    void tapRefusesToStartWithAReason_data();
+    void tapRefusesToStartWithAReason();
+    void tapGoesOnForwardingWhenTheCaptureFileFails();
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString makeDir(const QString& name) const
+    {
+        QDir(m_dir.path()).mkpath(name);
+        return path(name);
+    }
+
+    QTemporaryDir m_dir;
+    SimOptions m_sim;
+    QString m_capture;
+    QByteArray m_read;    // what the reader playing the program received
+    QByteArray m_written; // what it wrote
+    QByteArray m_frames;  // the frame bursts among what it received
+    QByteArray m_instrumentReceived;
+};
+
+// The line of every test that uses it: the simulator streaming pieces, the tap between it and a
+// reader that plays the program. Before the greeting every byte value crosses both ways.
+void TestCapture::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_sim.directory = makeDir(QStringLiteral("instrument"));
+    m_sim.port = 2;
+    m_sim.pieces.seed = 11;
+    m_sim.pieces.rejectShare = 0.4;
+    Simulator sim(m_sim);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    m_capture = path(QStringLiteral("line.lmxcap"));
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), sim.instrument().linkPath(), QStringLiteral("--dir"),
+                 makeDir(QStringLiteral("program")), QStringLiteral("--port"), QStringLiteral("3"),
+                 QStringLiteral("--out"), m_capture});
+    QVERIFY2(tap.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(tap.output()));
+    PortEnd port(path(QStringLiteral("program/COM3")));
+    QVERIFY(port.isOpen());
+
+    QVERIFY(sim.instrument().sendRaw(everyByteValue()));
+    m_read = port.read(256);
+    m_written = everyByteValue() + kGreeting;
+    QVERIFY(port.write(m_written));
+    m_read += port.read(1);
+    QVERIFY(port.write(kRun));
+    m_frames = port.read(kFrames * kBurst);
+    QCOMPARE(m_frames.size(), kFrames * kBurst);
+    QVERIFY(port.write(kStop));
+    m_written += kRun + kStop;
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.instrument().isRunning(), kTimeoutMs);
+    // Whatever was on its way when RUN 0 came.
+    m_frames +=
+        port.read(qsizetype(sim.instrument().bytesSent()) - m_read.size() - m_frames.size());
+    m_read += m_frames;
+    QCOMPARE(m_frames.size(), qsizetype(sim.instrument().framesSent()) * kBurst);
+    m_instrumentReceived = sim.instrument().received();
+    QCOMPARE(tap.end(SIGINT), 0);
+}
+
+void TestCapture::tapForwardsBothWaysAndRecordsEveryByte()
+{
+    QCOMPARE(m_read.first(257), everyByteValue() + kAck);
+    QCOMPARE(m_instrumentReceived, m_written);
+
+    const CaptureContents capture = readCapture(m_capture);
+    QVERIFY2(capture.refused.isEmpty() && capture.warning.isEmpty(),
+             qPrintable(capture.refused + capture.warning));
+    QCOMPARE(capture.each[0], m_read);
+    QCOMPARE(capture.each[1], m_written);
+    QCOMPARE(capture.header.line, LineSettings{});
+    QCOMPARE(capture.header.device, path(QStringLiteral("instrument/COM2")));
+    // Every byte value went to the program before the program wrote anything.
+    QCOMPARE(capture.records.front().direction, I);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("program/COM3"))));
+}
+
+void TestCapture::judgeSeesEveryPieceOfTheSimulatorAsItWasMade()
+{
+    const PieceModel model(m_sim.pieces);
+    std::vector<Verdict> verdicts;
+    std::vector<QByteArray> samples;
+    const JudgeOutcome outcome = judgeCapture(m_capture, {25, 75}, [&](const JudgedFrame& f) {
+        verdicts.push_back(f.verdict);
+        QByteArray bytes;
+        for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
+            bytes += char(f.samples[std::size_t(k)] + SAMPLE_OFFSET);
+        samples.push_back(bytes);
+    });
+    QVERIFY(outcome.error.isEmpty() && outcome.warning.isEmpty());
+    QCOMPARE(qsizetype(verdicts.size()), m_frames.size() / kBurst);
+    QCOMPARE(outcome.summary.frames, qint64(verdicts.size()));
+    for (std::size_t n = 0; n < verdicts.size(); ++n) {
+        const PieceClass kind = model.piece(n).kind;
+        QCOMPARE(samples[n], m_frames.mid(qsizetype(n) * kBurst, SAMPLES_PER_FRAME));
+        QCOMPARE(verdicts[n], (Verdict{kind == PieceClass::TooHigh, kind == PieceClass::TooLow}));
+    }
+    QVERIFY(outcome.summary.rejectedAbove > 0 && outcome.summary.rejectedBelow > 0);
+}
+
+void TestCapture::replayReachesTheProgramWithTheSameFrames()
+{
+    Program sim(LUMATRAX_SIM_PROGRAM,
+                {QStringLiteral("--dir"), makeDir(QStringLiteral("replay")),
+                 QStringLiteral("--port"), QStringLiteral("4"), QStringLiteral("--replay"),
+                 m_capture, QStringLiteral("--speed"), QStringLiteral("max"),
+                 QStringLiteral("--loop"), QStringLiteral("--verbose")});
+    QVERIFY2(sim.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(sim.output()));
+    PortEnd port(path(QStringLiteral("replay/COM4")));
+    // The greeting is answered with the captured acknowledgement alone.
+    QVERIFY(port.write(kGreeting));
+    QCOMPARE(port.read(1), kAck);
+    QVERIFY(port.write(kRun));
+    QCOMPARE(port.read(2 * m_frames.size()), m_frames + m_frames); // looped
+    QVERIFY(port.write(kStop));
+    QVERIFY(sim.waitForLine(QStringLiteral("^RUN 0$")));
+
+    // After RUN 0 only what was on its way arrives, whole records, before the next answer; and
+    // after that nothing before the one after it. No frame here begins with the acknowledgement,
+    // so one at the start of a record is the answer.
+    for (qsizetype at = 0; at < m_frames.size(); at += kBurst)
+        QVERIFY(m_frames.at(at) != char(DEVICE_ACK));
+    auto upToAnswer = [&]() -> std::optional<QByteArray> {
+        QByteArray bytes;
+        if (!port.write(kGreeting))
+            return std::nullopt;
+        while (!(bytes.size() % kBurst == 1 && bytes.endsWith(char(DEVICE_ACK)))) {
+            const QByteArray next = port.read(1);
+            if (next.isEmpty())
+                return std::nullopt;
+            bytes += next;
+        }
+        return bytes.chopped(1);
+    };
+    QVERIFY(upToAnswer());
+    QCOMPARE(upToAnswer(), std::optional(QByteArray()));
+    QCOMPARE(sim.end(SIGINT), 0);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("replay/COM4"))));
+}
+
+void TestCapture::theWindowJudgesAReplayAsTheJudgeJudgesTheCapture()
+{
+    // The program itself, started where the replaying simulator places its link. Half the
+    // captured pace: a busy machine then never hands two bursts over as one read.
+    test::Rig rig(6, false);
+    QFile::remove(QDir(rig.dir.path()).filePath(QStringLiteral("COM6")));
+    Program sim(LUMATRAX_SIM_PROGRAM,
+                {QStringLiteral("--dir"), rig.dir.path(), QStringLiteral("--port"),
+                 QStringLiteral("6"), QStringLiteral("--replay"), m_capture,
+                 QStringLiteral("--speed"), QStringLiteral("0.5")});
+    QVERIFY2(sim.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(sim.output()));
+    QVERIFY(rig.startDetected());
+    rig.setGuides(25, 75);
+    rig.widget<QPushButton>("cmdRun")->click();
+    const std::size_t frames = std::size_t(m_frames.size() / kBurst);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.judged.size(), frames, 3 * kTimeoutMs);
+
+    JudgeSummary window;
+    for (std::size_t n = 0; n < frames; ++n) {
+        QCOMPARE(rig.judged[n].read, m_frames.mid(qsizetype(n) * kBurst, kBurst));
+        window.add(rig.judged[n].verdict);
+    }
+    QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
+    const JudgeOutcome judge = judgeCapture(m_capture, {25, 75});
+    QCOMPARE(judge.summary.frames, window.frames);
+    QCOMPARE(judge.summary.accepted, window.accepted);
+    QCOMPARE(judge.summary.rejectedAbove, window.rejectedAbove);
+    QCOMPARE(judge.summary.rejectedBelow, window.rejectedBelow);
+    QCOMPARE(judge.summary.rejectedBoth, window.rejectedBoth);
+}
+
+void TestCapture::judgeCountsAsWorkedOutByHand_data()
+{
+    QTest::addColumn<int>("upper");
+    QTest::addColumn<int>("lower");
+    QTest::addColumn<QList<qint64>>("counts"); // accepted, above, below, both
+    QTest::newRow("both guides at mid-height") << 50 << 50 << QList<qint64>{2, 3, 2, 1};
+    QTest::newRow("a quarter and three quarters down") << 25 << 75 << QList<qint64>{5, 1, 1, 1};
+}
+
+void TestCapture::judgeCountsAsWorkedOutByHand()
+{
+    QFETCH(int, upper);
+    QFETCH(int, lower);
+    QFETCH(QList<qint64>, counts);
+    const QString file = path(QStringLiteral("handmade.lmxcap"));
+    QVERIFY(save(file, handMadeCapture().file));
+    const JudgeOutcome outcome = judgeCapture(file, {upper, lower});
+    QVERIFY(outcome.error.isEmpty() && outcome.warning.isEmpty());
+    QCOMPARE(outcome.greetings, 3);
+    QCOMPARE(outcome.acknowledged, 2);
+    QCOMPARE(outcome.summary, (JudgeSummary{8, counts[0], counts[1], counts[2], counts[3]}));
+}
+
+void TestCapture::judgePrintsFramesSummaryAndTable()
+{
+    const QString file = path(QStringLiteral("handmade.lmxcap"));
+    const QString table = path(QStringLiteral("frames.csv"));
+    QVERIFY(save(file, handMadeCapture().file));
+    Program judge(LUMATRAX_JUDGE_PROGRAM,
+                  {file, QStringLiteral("--guides"), QStringLiteral("25,75"),
+                   QStringLiteral("--frames"), QStringLiteral("--csv"), table});
+    QCOMPARE(judge.end(), 0);
+    const QString out = judge.output();
+    QVERIFY2(out.contains(u"\n0.031000 ACCEPT 0 0\n") && out.contains(u"\n0.025000 REJECT 1 1\n"),
+             qPrintable(out));
+    for (const char* line : {"frames          8\n", "accepted        5\n", "rejected both   1\n",
+                             "reject share    37.50 %\n"})
+        QVERIFY2(out.contains(QLatin1String(line)), line);
+    QFile csv(table);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    QCOMPARE(rows.size(), 1 + 8 + 1);
+    QCOMPARE(rows[1].split(',').size(), 4 + SAMPLES_PER_FRAME);
+    QVERIFY(rows[1].startsWith("0.005000,ACCEPT,0,0,-1,-1,"));
+
+    // A table never goes over the capture it is made of.
+    Program over(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), file});
+    QCOMPARE(over.end(), 2);
+    QCOMPARE(judgeCapture(file, {}).summary.frames, 8);
+}
+
+void TestCapture::cutCaptureReadsBackToItsLastWholeRecord_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<bool>("warned");
+    const HandMade c = handMadeCapture();
+    const auto cut = [&](qsizetype at) { return c.file.first(at); };
+    QTest::newRow("in the header") << cut(kCaptureMagic.size() + 3) << 0 << true;
+    QTest::newRow("in a record's head") << cut(c.starts[3] + 5) << 3 << true;
+    QTest::newRow("in a record's bytes") << cut(c.starts[6] + 20) << 6 << true;
+    QTest::newRow("at a record's end") << cut(c.starts[6]) << 6 << false;
+    QTest::newRow("zeros after the end, as a power cut leaves")
+        << c.file + QByteArray(4096, '\0') << int(c.records.size()) << true;
+}
+
+void TestCapture::cutCaptureReadsBackToItsLastWholeRecord()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, records);
+    QFETCH(bool, warned);
+    const QString name = path(QStringLiteral("cut.lmxcap"));
+    QVERIFY(save(name, file));
+    const CaptureContents capture = readCapture(name);
+    QVERIFY2(capture.refused.isEmpty(), qPrintable(capture.refused));
+    const std::vector<CaptureRecord> all = handMadeCapture().records;
+    QVERIFY(capture.records == std::vector(all.begin(), all.begin() + records));
+    QCOMPARE(!capture.warning.isEmpty(), warned);
+}
+
+void TestCapture::foreignAndNewerFilesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("message");
+    CaptureHeader newer;
+    newer.version = kCaptureVersion + 1;
+    QTest::newRow("foreign") << QByteArray("PK\x03\x04 not a capture at all") << "not a Lumatrax";
+    QTest::newRow("empty") << QByteArray() << "is empty";
+    QTest::newRow("newer") << encodeCaptureHeader(newer) << "newer than this program reads";
+}
+
+void TestCapture::foreignAndNewerFilesAreRefused()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, message);
+    const QString name = path(QStringLiteral("refused.lmxcap"));
+    QVERIFY(save(name, file));
+    Program judge(LUMATRAX_JUDGE_PROGRAM, {name});
+    QCOMPARE(judge.end(), 1);
+    QVERIFY2(judge.output().contains(message), qPrintable(judge.output()));
+    Program sim(LUMATRAX_SIM_PROGRAM, {QStringLiteral("--dir"), makeDir(QStringLiteral("refused")),
+                                       QStringLiteral("--replay"), name});
+    QCOMPARE(sim.end(), 1);
+    QVERIFY2(sim.output().contains(message), qPrintable(sim.output()));
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("refused/COM1"))));
+}
+
+void TestCapture::tapEndsCleanly_data()
+{
+    QTest::addColumn<bool>("pulled");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("Ctrl-C") << false << 0 << "removed";
+    QTest::newRow("device pulled") << true << 1 << "went away";
+}
+
+void TestCapture::tapEndsCleanly()
+{
+    QFETCH(bool, pulled);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    SimOptions options;
+    options.directory = makeDir(QStringLiteral("ends/instrument"));
+    Simulator sim(options);
+    QVERIFY(sim.start());
+    const QString capture = path(QStringLiteral("ends/%1.lmxcap").arg(QTest::currentDataTag()));
+    const QString link = makeDir(QStringLiteral("ends/program")) + QStringLiteral("/COM1");
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), sim.instrument().devicePath(), QStringLiteral("--dir"),
+                 QFileInfo(link).path(), QStringLiteral("--out"), capture});
+    QVERIFY2(tap.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(tap.output()));
+    PortEnd port(link);
+    QVERIFY(port.write(kGreeting));
+    QCOMPARE(port.read(1), kAck);
+
+    if (pulled)
+        sim.instrument().pullPlug();
+    QCOMPARE(tap.end(pulled ? 0 : SIGINT), exitCode);
+    QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    const CaptureContents contents = readCapture(capture);
+    QVERIFY(contents.refused.isEmpty() && contents.warning.isEmpty());
+    QCOMPARE(contents.each[0], kAck);
+    QCOMPARE(contents.each[1], kGreeting);
+}
+
+void TestCapture::tapRefusesToStartWithAReason_data()
+{
+    QTest::addColumn<QString>("device"); // "pty": a pseudo-terminal of the test's own; else a
+                                         // name in the directory
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("captureExists");
+    QTest::addColumn<bool>("linkExists");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no such device") << "missing"
+                                    << "1" << false << false << 1 << "No such file";
+    QTest::newRow("not a serial device") << "notes.txt"
+                                         << "1" << false << false << 1 << "not a serial device";
+    QTest::newRow("capture file there") << "pty"
+                                        << "1" << true << false << 1 << "never overwrites";
+    QTest::newRow("COMn there") << "pty"
+                                << "1" << false << true << 1 << "does not replace it";
+    QTest::newRow("port out of range") << "pty"
+                                       << "0" << false << false << 2 << "--port";
+}
+
+void TestCapture::tapRefusesToStartWithAReason()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, port);
+    QFETCH(bool, captureExists);
+    QFETCH(bool, linkExists);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString dir = makeDir(QStringLiteral("refusals/") + QTest::currentDataTag());
+    const QString capture = dir + QStringLiteral("/earlier.lmxcap");
+    const QString link = dir + QStringLiteral("/COM1");
+    QVERIFY(!captureExists || save(capture, "yesterday's line"));
+    QVERIFY(!linkExists || QFile::link(QStringLiteral("/dev/null"), link));
+    QVERIFY(save(dir + QStringLiteral("/notes.txt"), "a plain file"));
+    PseudoTerminal pty;
+    QVERIFY(pty.open());
+    const QString path = device == u"pty" ? pty.devicePath() : dir + QLatin1Char('/') + device;
+
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), path, QStringLiteral("--dir"), dir,
+                 QStringLiteral("--port"), port, QStringLiteral("--out"), capture});
+    QCOMPARE(tap.end(), exitCode);
+    QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
+    // Nothing made, nothing replaced.
+    QCOMPARE(QFileInfo(link).symLinkTarget(), linkExists ? QStringLiteral("/dev/null") : QString());
+    QFile earlier(capture);
+    QCOMPARE(earlier.open(QIODevice::ReadOnly) ? earlier.readAll() : QByteArray(),
+             captureExists ? QByteArray("yesterday's line") : QByteArray());
+}
+
+// The disk fills up while the line runs: the tap says so at once, goes on forwarding every byte,
+// and leaves a capture that reads back whole up to where it stopped.
+void TestCapture::tapGoesOnForwardingWhenTheCaptureFileFails()
+{
+    const QString small = makeDir(QStringLiteral("small"));
+    const test::SmallFileSystem disk(small, 16);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.errorString()));
+    SimOptions options;
+    options.directory = makeDir(QStringLiteral("full/instrument"));
+    Simulator sim(options);
+    QVERIFY(sim.start());
+    const QString capture = small + QStringLiteral("/line.lmxcap");
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), sim.instrument().devicePath(), QStringLiteral("--dir"),
+                 makeDir(QStringLiteral("full/program")), QStringLiteral("--out"), capture});
+    QVERIFY2(tap.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(tap.output()));
+    PortEnd port(path(QStringLiteral("full/program/COM1")));
+    QVERIFY(port.write(kGreeting + kRun));
+    QCOMPARE(port.read(1), kAck);
+    // Four times what the file system holds, every byte of it.
+    QCOMPARE(port.read(64 * 1024).size(), 64 * 1024);
+    QVERIFY(port.write(kStop));
+    QCOMPARE(tap.end(SIGINT), 1);
+    QVERIFY2(tap.output().contains(u"cannot be written") && tap.output().contains(u"incomplete"),
+             qPrintable(tap.output()));
+    const CaptureContents contents = readCapture(capture);
+    QVERIFY2(contents.refused.isEmpty() && contents.warning.isEmpty(),
+             qPrintable(contents.refused + contents.warning));
+    QVERIFY(contents.each[0].startsWith(kAck));
+}
+
+QTEST_MAIN(TestCapture)
+#include "tst_capture.moc"

@@ -1,0 +1,88 @@
+#pragma once
+
+// Judges the frames of a capture as the main window judges them on the line: the reads that
+// ProgramModel finds, each decoded, mapped to screen heights and compared with the guides by the
+// program's own functions, on the scope screen's designed size.
+
+#include "display/frameprocessing.h"
+#include "display/geometry.h"
+#include "tools/capture/programmodel.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace lumatrax {
+
+// The scope screen as the main window lays it out, in twips.
+inline constexpr double kScreenWidthTwips = 7215.0;
+inline constexpr double kScreenHeightTwips = 4815.0;
+
+// The "High" and "Low" guide sliders: 0..100, 0 at the top of the screen.
+struct GuidePositions
+{
+    int upper = 50;
+    int lower = 50;
+};
+
+class FrameJudge
+{
+public:
+    explicit FrameJudge(GuidePositions guides);
+
+    // The verdict on one read; nothing for a read shorter than a frame, which changes nothing.
+    [[nodiscard]] std::optional<Verdict> judgeRead(QByteArrayView read);
+    // The samples of the last frame judged: byte - 128, entry 200 always 0.
+    [[nodiscard]] const SampleArray& samples() const { return m_samples; }
+
+private:
+    SampleHeights m_heights{kScreenHeightTwips};
+    SampleArray m_samples{};
+    SegmentArray m_trace{};
+    SegmentArray m_upper{};
+    SegmentArray m_lower{};
+};
+
+// Counts of verdicts. The three kinds of reject do not overlap: "above" went above the upper
+// guide only, "below" below the lower guide only, "both" both.
+struct JudgeSummary
+{
+    qint64 frames = 0;
+    qint64 accepted = 0;
+    qint64 rejectedAbove = 0;
+    qint64 rejectedBelow = 0;
+    qint64 rejectedBoth = 0;
+
+    void add(const Verdict& verdict);
+    [[nodiscard]] qint64 rejected() const { return rejectedAbove + rejectedBelow + rejectedBoth; }
+    // Rejected frames over all frames, 0..1; 0 when there are none.
+    [[nodiscard]] double rejectShare() const;
+
+    friend bool operator==(const JudgeSummary&, const JudgeSummary&) = default;
+};
+
+struct JudgedFrame
+{
+    std::int64_t atUs = 0; // when the read that made it ended, since the capture began
+    Verdict verdict;
+    const SampleArray& samples;
+};
+
+struct JudgeOutcome
+{
+    QString error;   // the file was refused or could not be read; nothing else is set
+    QString warning; // reading stopped before the end of the file
+    int greetings = 0;
+    int acknowledged = 0;
+    JudgeSummary summary;
+};
+
+// Goes through the capture at `path`, handing every frame to `onFrame` (when set) in order.
+[[nodiscard]] JudgeOutcome
+judgeCapture(const QString& path, GuidePositions guides,
+             const std::function<void(const JudgedFrame&)>& onFrame = {});
+
+} // namespace lumatrax
