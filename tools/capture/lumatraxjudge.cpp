@@ -38,7 +38,7 @@ as "taught guides U,L"; the capture is then judged at those guides. --bad judges
 bad pieces at the same guides and prints how many it catches: "bad caught K of M".
 
 An OUT of - is standard output; the summary then goes to standard error. The capture format
-is described in /usr/share/doc/lumatrax/capture-format.md.)";
+is described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
 
 void complain(const QString& line)
 {

@@ -109,7 +109,9 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     const QCommandLineOption loop(QStringLiteral("loop"),
                                   QStringLiteral("With --replay: start again from the beginning "
                                                  "at the end of the capture."));
-    parser.addOptions({help, link.directory, link.port, seed, share, guides, noise, rate, writeConfig, verbose,
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the program's name and version and exit."));
+    parser.addOptions({help, version, link.directory, link.port, seed, share, guides, noise, rate, writeConfig, verbose,
                        replay, speed, loop});
 
     if (!parser.parse(arguments))
@@ -118,6 +120,12 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
         SimCommandLine result;
         result.outcome = SimCommandLine::Outcome::Help;
         result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        SimCommandLine result;
+        result.outcome = SimCommandLine::Outcome::Help;
+        result.text = QStringLiteral("lumatrax-sim %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
         return result;
     }
     if (!parser.positionalArguments().isEmpty())

@@ -1,0 +1,58 @@
+#include "tools/capture/captureframecounter.h"
+
+#include "link/protocol.h"
+
+#include <QtEndian>
+
+namespace lumatrax {
+
+CaptureFrameCounter::CaptureFrameCounter(const QString& path) : m_file(path) {}
+
+std::uint64_t CaptureFrameCounter::catchUp()
+{
+    if (m_stopped)
+        return m_frames;
+    if (!m_file.isOpen() && !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return m_frames;
+    m_pending += m_file.readAll();
+
+    qsizetype at = 0;
+    if (!m_pastHeader) {
+        const qsizetype lengthAt = kCaptureMagic.size() + 2;
+        if (m_pending.size() < lengthAt + 2)
+            return m_frames;
+        const int length = qFromLittleEndian<std::uint16_t>(m_pending.constData() + lengthAt);
+        if (!m_pending.startsWith(kCaptureMagic) || length < kCaptureFixedHeaderLength) {
+            m_stopped = true;
+            return m_frames;
+        }
+        if (m_pending.size() < length)
+            return m_frames;
+        at = length;
+        m_pastHeader = true;
+    }
+    while (m_pending.size() - at >= kCaptureRecordHeadLength) {
+        const char* head = m_pending.constData() + at;
+        const auto direction = CaptureDirection(std::uint8_t(head[0]));
+        const int count = qFromLittleEndian<std::uint16_t>(head + 1);
+        const auto atUs = qFromLittleEndian<std::int64_t>(head + 3);
+        if ((direction != CaptureDirection::ToProgram &&
+             direction != CaptureDirection::ToInstrument) ||
+            count == 0) {
+            m_stopped = true;
+            break;
+        }
+        if (m_pending.size() - at < kCaptureRecordHeadLength + count)
+            break;
+        const CaptureRecord record{
+            direction, atUs, m_pending.sliced(at + kCaptureRecordHeadLength, count)};
+        at += kCaptureRecordHeadLength + count;
+        const ProgramModel::Step step = m_model.feed(record);
+        if (step.read && step.read->bytes.size() >= SAMPLES_PER_FRAME)
+            ++m_frames;
+    }
+    m_pending.remove(0, at);
+    return m_frames;
+}
+
+} // namespace lumatrax

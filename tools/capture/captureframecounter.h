@@ -1,0 +1,37 @@
+#pragma once
+
+// Counts the frames of a capture while it is being written: follows the file as it grows, takes
+// each record once it is whole, and finds the frames as the read model does (ProgramModel), so
+// the count is the frames the program reads, not the tap's own reads, which on an adapter are
+// packets. It reads the file, not the line: the tap's forwarding never waits for it.
+
+#include "tools/capture/programmodel.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+
+namespace lumatrax {
+
+class CaptureFrameCounter
+{
+public:
+    explicit CaptureFrameCounter(const QString& path);
+
+    // Takes in every whole record written since the last call; returns the frames so far.
+    std::uint64_t catchUp();
+
+    [[nodiscard]] std::uint64_t frames() const { return m_frames; }
+
+private:
+    QFile m_file;
+    QByteArray m_pending; // bytes read, not yet a whole record
+    bool m_pastHeader = false;
+    bool m_stopped = false; // a damaged record: nothing after it is trusted
+    ProgramModel m_model;
+    std::uint64_t m_frames = 0;
+};
+
+} // namespace lumatrax
