@@ -26,11 +26,11 @@ namespace {
 const char* const kAbout = R"(Judges a line captured by lumatrax-tap as lumatrax judges it.
 
 Finds the frames that lumatrax read on the captured line (every read of 200 bytes or more once
-the instrument has acknowledged; see tools/README.md) and judges each against the guides given as
-the window's High and Low sliders would set them, with the window's own functions on its scope
-screen of 7215 x 4815 twips: ACCEPT when every sample lies between the guides, REJECT otherwise.
-Prints a summary: frames, accepted, rejected above the upper guide only, below the lower guide
-only, both, and the share rejected.
+the instrument has acknowledged, as the read model described below finds them) and judges each
+against the guides given as the window's High and Low sliders would set them, with the window's
+own functions on its scope screen of 7215 x 4815 twips: ACCEPT when every sample lies between
+the guides, REJECT otherwise. Prints a summary: frames, accepted, rejected above the upper
+guide only, below the lower guide only, both, and the share rejected.
 
 --teach proposes the guides instead, from a capture of pieces known to be good: the narrowest
 band that accepts --keep percent of its frames, widened by --margin steps on each side, printed
@@ -38,7 +38,8 @@ as "taught guides U,L"; the capture is then judged at those guides. --bad judges
 bad pieces at the same guides and prints how many it catches: "bad caught K of M".
 
 An OUT of - is standard output; the summary then goes to standard error. The capture format
-is described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
+and the read model are described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in
+the sources).)";
 
 void complain(const QString& line)
 {
