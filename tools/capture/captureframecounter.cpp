@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <limits>
+
 namespace lumatrax {
 
 CaptureFrameCounter::CaptureFrameCounter(const QString& path) : m_file(path) {}
@@ -35,17 +37,20 @@ std::uint64_t CaptureFrameCounter::catchUp()
         const char* head = m_pending.constData() + at;
         const auto direction = CaptureDirection(std::uint8_t(head[0]));
         const int count = qFromLittleEndian<std::uint16_t>(head + 1);
-        const auto atUs = qFromLittleEndian<std::int64_t>(head + 3);
+        const auto atUs = qFromLittleEndian<std::uint64_t>(head + 3);
+        // Damaged as the reader finds it (CaptureReader): nothing after it counts.
         if ((direction != CaptureDirection::ToProgram &&
              direction != CaptureDirection::ToInstrument) ||
-            count == 0) {
+            count == 0 || atUs > std::uint64_t(std::numeric_limits<std::int64_t>::max()) ||
+            std::int64_t(atUs) < m_lastAtUs) {
             m_stopped = true;
             break;
         }
         if (m_pending.size() - at < kCaptureRecordHeadLength + count)
             break;
-        const CaptureRecord record{
-            direction, atUs, m_pending.sliced(at + kCaptureRecordHeadLength, count)};
+        const CaptureRecord record{direction, std::int64_t(atUs),
+                                   m_pending.sliced(at + kCaptureRecordHeadLength, count)};
+        m_lastAtUs = record.atUs;
         at += kCaptureRecordHeadLength + count;
         const ProgramModel::Step step = m_model.feed(record);
         if (step.read && step.read->bytes.size() >= SAMPLES_PER_FRAME)

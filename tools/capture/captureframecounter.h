@@ -30,6 +30,7 @@ private:
     QByteArray m_pending; // bytes read, not yet a whole record
     bool m_pastHeader = false;
     bool m_stopped = false; // a damaged record: nothing after it is trusted
+    std::int64_t m_lastAtUs = 0;
     ProgramModel m_model;
     std::uint64_t m_frames = 0;
 };

@@ -27,7 +27,7 @@ QByteArray countedTwiceLine(const JudgeSummary& summary)
 {
     return "(" + QByteArray::number(summary.rejectedBoth) +
            (summary.rejectedBoth == 1 ? " frame" : " frames") +
-           " went both above and below the guides and count in both Upper and Lower Reject)\n";
+           " went both above and below the guides: counted in both Upper and Lower Reject)\n";
 }
 
 } // namespace lumatrax
