@@ -14,6 +14,7 @@
 #endif
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -307,6 +308,11 @@ std::optional<SaveFailure> OutputFile::writeOut(const char* data, qint64 size)
             m_written += n;
         } else if (n == 0) {
             return failWith(EIO);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // A descriptor handed over non-blocking: wait until it takes more.
+            pollfd ready = {m_fd, POLLOUT, 0};
+            if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+                return failWith(errno);
         } else if (errno != EINTR) {
             return failWith(errno);
         }

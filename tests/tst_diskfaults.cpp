@@ -32,6 +32,8 @@
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -203,6 +205,8 @@ private slots:
     void writeFailingAfterOpeningKeepsTheEarlierFile();
     void writersNeverReplaceWhatIsNotARegularFile_data();
     void writersNeverReplaceWhatIsNotARegularFile();
+    void openDescriptorIsWrittenAndLeftOpen_data();
+    void openDescriptorIsWrittenAndLeftOpen();
     void portButtonShowsTheFaultNamingTheFile_data() { addFailingFaultRows(); }
     void portButtonShowsTheFaultNamingTheFile();
     void reportFormShowsTheFaultNamingTheFile_data() { addFailingFaultRows(); }
@@ -442,6 +446,64 @@ void TestDiskFaults::writersNeverReplaceWhatIsNotARegularFile()
             .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     entries.removeOne(QStringLiteral("target"));
     QCOMPARE(entries, QStringList{"out"}); // nothing made beside it
+}
+
+void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen_data()
+{
+    QTest::addColumn<bool>("readerGone");
+    QTest::newRow("a pipe with its reader") << false;
+    QTest::newRow("a pipe whose reader has gone: a failure, no SIGPIPE") << true;
+}
+
+void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
+{
+    // As standard output is handed to a tool, here non-blocking and more than the pipe holds:
+    // the writer waits for the reader to take it.
+    QFETCH(bool, readerGone);
+    int ends[2] = {-1, -1};
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    const auto closeEnds = qScopeGuard([&ends] {
+        for (int fd : ends)
+            if (fd >= 0)
+                ::close(fd);
+    });
+    QCOMPARE(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    QByteArray arrived;
+    std::thread reader;
+    if (readerGone) {
+        ::close(std::exchange(ends[0], -1));
+    } else {
+        reader = std::thread([&arrived, fd = ends[0]] {
+            char block[4096];
+            ssize_t n = 0;
+            while ((n = ::read(fd, block, sizeof block)) > 0)
+                arrived.append(block, n);
+        });
+    }
+    const QByteArray bytes(300 * 1024, 'n');
+    std::optional<SaveFailure> failure;
+    {
+        OutputFile out;
+        out.adopt(ends[1], QStringLiteral("standard output"));
+        for (qsizetype at = 0; !failure && at < bytes.size(); at += 1000)
+            failure = out.write(
+                QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at)));
+        if (!failure)
+            failure = out.commit();
+    }
+    QVERIFY(::fcntl(ends[1], F_GETFD) >= 0); // still open: the caller's
+    ::close(std::exchange(ends[1], -1));
+    if (reader.joinable())
+        reader.join();
+    if (readerGone) {
+        QVERIFY(failure);
+        QCOMPARE(failure->fileName, QStringLiteral("standard output"));
+        QCOMPARE(failure->reason, reasonOf(EPIPE));
+    } else {
+        QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");
+        QCOMPARE(arrived.size(), bytes.size());
+        QCOMPARE(arrived, bytes);
+    }
 }
 
 void TestDiskFaults::portButtonShowsTheFaultNamingTheFile()
