@@ -2,7 +2,8 @@
 // and a reader playing the program, forwarding both ways and recording every byte; the capture
 // replayed by lumatrax-sim; the tap's clean ends and refusals. On files: the judge's counts on a
 // capture made by hand, a cut capture read back to its last whole record, foreign and newer files
-// refused.
+// refused. The judge's table and the tap's capture written to what is no regular file: a link,
+// a named pipe, a device, a directory.
 
 #include "link/protocol.h"
 #include "tests/portend.h"
@@ -14,13 +15,19 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -188,6 +195,62 @@ bool save(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// What a tool is given to write to, placed at `path`: "link" (to `path`.target, not there yet),
+// "pipe" (read from the descriptor returned), "pipe without a reader", "directory", and "null"
+// and "full", character devices like /dev/null and /dev/full. A device node is the test's own
+// where it may make one (as root), elsewhere the system's through a link. -1 when it cannot be
+// placed; else the reader's descriptor or 0.
+int placeOutput(const QString& standing, const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (standing == u"link")
+        return QFile::link(path + QStringLiteral(".target"), path) ? 0 : -1;
+    if (standing.startsWith(u"pipe")) {
+        if (::mkfifo(name.constData(), 0600) != 0)
+            return -1;
+        return standing == u"pipe" ? ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                                   : 0;
+    }
+    if (standing == u"directory")
+        return QDir().mkdir(path) ? 0 : -1;
+    const bool full = standing == u"full";
+    if (::mknod(name.constData(), S_IFCHR | 0666, makedev(1, full ? 7 : 3)) == 0)
+        return 0;
+    if (test::runningAsRoot())
+        return -1;
+    return QFile::link(QLatin1String(full ? "/dev/full" : "/dev/null"), path) ? 0 : -1;
+}
+
+// Everything waiting in a pipe whose writer has gone.
+QByteArray drain(int fd)
+{
+    QByteArray all;
+    char block[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, block, sizeof block)) > 0)
+        all.append(block, n);
+    return all;
+}
+
+mode_t kindAt(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+void addOutputRows(int pipeWithoutReaderExit)
+{
+    QTest::addColumn<QString>("standing");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("symbolic link to a new name") << "link" << 0 << "";
+    QTest::newRow("named pipe with a reader") << "pipe" << 0 << "";
+    QTest::newRow("named pipe without a reader")
+        << "pipe without a reader" << pipeWithoutReaderExit << "No process reads";
+    QTest::newRow("directory") << "directory" << 1 << "Is a directory";
+    QTest::newRow("null device") << "null" << 0 << "";
+}
+
 } // namespace
 
 class TestCapture : public QObject
@@ -211,6 +274,10 @@ private slots:
     void tapRefusesToStartWithAReason_data();
     void tapRefusesToStartWithAReason();
     void tapGoesOnForwardingWhenTheCaptureFileFails();
+    void judgeWritesItsTableToWhatIsNotAFile_data();
+    void judgeWritesItsTableToWhatIsNotAFile();
+    void tapCapturesIntoWhatIsNotAFile_data() { addOutputRows(1); }
+    void tapCapturesIntoWhatIsNotAFile();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -607,6 +674,99 @@ void TestCapture::tapGoesOnForwardingWhenTheCaptureFileFails()
     QVERIFY2(contents.refused.isEmpty() && contents.warning.isEmpty(),
              qPrintable(contents.refused + contents.warning));
     QVERIFY(contents.each[0].startsWith(kAck));
+}
+
+void TestCapture::judgeWritesItsTableToWhatIsNotAFile_data()
+{
+    addOutputRows(1);
+    QTest::newRow("full device") << "full" << 1 << "No space left on device";
+}
+
+void TestCapture::judgeWritesItsTableToWhatIsNotAFile()
+{
+    QFETCH(QString, standing);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString file = path(QStringLiteral("handmade.lmxcap"));
+    QVERIFY(save(file, handMadeCapture().file));
+    const QString out = makeDir(QStringLiteral("tables/") + QTest::currentDataTag()) +
+                        QStringLiteral("/frames.csv");
+    const int reader = placeOutput(standing, out);
+    if (reader < 0)
+        QSKIP("cannot place it here (a device node needs root)");
+    const auto closeReader = qScopeGuard([reader] {
+        if (reader > 0)
+            ::close(reader);
+    });
+    const mode_t kind = kindAt(out);
+
+    Program judge(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), out});
+    QCOMPARE(judge.end(), exitCode);
+    QVERIFY2(judge.output().contains(message), qPrintable(judge.output()));
+    QCOMPARE(kindAt(out), kind); // still what it was: never replaced
+    QByteArray table;
+    if (standing == u"link") {
+        QCOMPARE(QFileInfo(out).symLinkTarget(), out + QStringLiteral(".target"));
+        QFile target(out + QStringLiteral(".target"));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        table = target.readAll();
+    } else if (standing == u"pipe") {
+        table = drain(reader); // a small table fits the pipe's buffer
+    }
+    if (standing == u"link" || standing == u"pipe") {
+        QCOMPARE(table.count('\n'), 1 + 8);
+        QVERIFY(table.split('\n').at(1).startsWith("0.005000,ACCEPT,0,0,-1,-1,"));
+    }
+}
+
+void TestCapture::tapCapturesIntoWhatIsNotAFile()
+{
+    QFETCH(QString, standing);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString dir = makeDir(QStringLiteral("outputs/") + QTest::currentDataTag());
+    const QString capture = dir + QStringLiteral("/line.lmxcap");
+    const int reader = placeOutput(standing, capture);
+    if (reader < 0)
+        QSKIP("cannot place it here (a device node needs root)");
+    const auto closeReader = qScopeGuard([reader] {
+        if (reader > 0)
+            ::close(reader);
+    });
+    const mode_t kind = kindAt(capture);
+    SimOptions options;
+    options.directory = makeDir(QStringLiteral("outputs/instrument"));
+    Simulator sim(options);
+    QVERIFY(sim.start());
+    const QString link = makeDir(dir + QStringLiteral("/program")) + QStringLiteral("/COM1");
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), sim.instrument().devicePath(), QStringLiteral("--dir"),
+                 QFileInfo(link).path(), QStringLiteral("--out"), capture});
+    if (exitCode == 0) {
+        QVERIFY2(tap.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(tap.output()));
+        PortEnd port(link);
+        QVERIFY(port.write(kGreeting));
+        QCOMPARE(port.read(1), kAck);
+    }
+    QCOMPARE(tap.end(exitCode == 0 ? SIGINT : 0), exitCode);
+    QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
+    QCOMPARE(kindAt(capture), kind);
+
+    QString written; // where the capture can be read back
+    if (standing == u"link") {
+        QCOMPARE(QFileInfo(capture).symLinkTarget(), capture + QStringLiteral(".target"));
+        written = capture + QStringLiteral(".target");
+    } else if (standing == u"pipe") {
+        written = dir + QStringLiteral("/from-the-pipe.lmxcap");
+        QVERIFY(save(written, drain(reader)));
+    }
+    if (!written.isEmpty()) {
+        const CaptureContents contents = readCapture(written);
+        QVERIFY2(contents.refused.isEmpty() && contents.warning.isEmpty(),
+                 qPrintable(contents.refused + contents.warning));
+        QCOMPARE(contents.each[0], kAck);
+        QCOMPARE(contents.each[1], kGreeting);
+    }
 }
 
 QTEST_MAIN(TestCapture)

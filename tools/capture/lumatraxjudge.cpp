@@ -1,12 +1,12 @@
 // lumatrax-judge: judges every frame of a capture as lumatrax would have, for guide positions
 // of one's choice. See --help.
 
+#include "common/outputfile.h"
 #include "tools/capture/capturejudge.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <optional>
@@ -144,13 +144,19 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("--csv %1 would replace the capture itself").arg(commandLine.csv));
         return 2;
     }
-    // Written beside its name and put in place whole at the end, so a failed run never leaves
-    // a half-written table over an earlier one.
-    QSaveFile csv(commandLine.csv);
-    if (!commandLine.csv.isEmpty() &&
-        (!csv.open(QIODevice::WriteOnly) || csv.write(csvHeader()) < 0)) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csv.errorString()));
-        return 1;
+    // A file is written beside its name and put in place whole at the end, so a failed run never
+    // leaves a half-written table over an earlier one; a device or a pipe is written as it stands.
+    OutputFile csv;
+    if (!commandLine.csv.isEmpty()) {
+        auto failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
+        if (!failure)
+            failure = csv.write(csvHeader());
+        if (!failure)
+            failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
+        if (failure) {
+            complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
+            return 1;
+        }
     }
     if (commandLine.frames)
         std::fputs("time_s verdict above_upper below_lower\n", stdout);
@@ -167,11 +173,11 @@ int main(int argc, char* argv[])
                                   QByteArray::number(int(frame.verdict.belowLower));
                 for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
                     line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
-                csv.write(line + '\n');
+                (void)csv.write(line + '\n'); // a failure sticks and is told by commit()
             }
         });
     if (!outcome.error.isEmpty()) {
-        csv.cancelWriting();
+        csv.cancel();
         complain(outcome.error);
         return 1;
     }
@@ -192,8 +198,8 @@ int main(int argc, char* argv[])
     std::printf("reject share    %.2f %%\n", 100.0 * s.rejectShare());
     std::fflush(stdout);
 
-    if (csv.isOpen() && !csv.commit()) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csv.errorString()));
+    if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
+        complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
         return 1;
     }
     return 0;
