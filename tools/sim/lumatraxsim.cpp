@@ -159,9 +159,12 @@ int main(int argc, char* argv[])
                 .arg(rateInWords(options)));
     if (options.packetSize > 0)
         say(QStringLiteral("lumatrax-sim: bytes reach the program in packets of at most %1, a "
-                           "packet that is not full after a pause of %2 ms")
+                           "packet that is not full %2")
                 .arg(options.packetSize)
-                .arg(options.latency.count()));
+                .arg(options.latency.count() == 0
+                         ? QStringLiteral("as soon as the stream pauses")
+                         : QStringLiteral("once the stream has paused %1 ms")
+                               .arg(options.latency.count())));
     say(QStringLiteral("lumatrax-sim: start lumatrax in %1 with a Lumatrax.cfg naming port %2; "
                        "Ctrl-C ends")
             .arg(options.directory)
