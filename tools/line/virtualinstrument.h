@@ -22,8 +22,8 @@
 // - optionally starts streaming on CMD_RUN with r = 1 and stops on r = 0, as the instrument does.
 //
 // Its I/O runs on a thread of its own that sleeps in ppoll() on the master, a wake-up eventfd
-// and the next burst's deadline, so a busy thread elsewhere in the process neither slows it nor
-// is slowed by it. Every public function may be called from any thread, except that open(),
+// and the next burst's (or packet's) deadline, so a busy thread elsewhere in the process neither
+// slows it nor is slowed by it. Every public function may be called from any thread, except that open(),
 // close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the thread
 // that owns the object. The frame source and the command observer run on the I/O thread and may
 // call only the output functions and the records; so may the frame observer. Settings and records
