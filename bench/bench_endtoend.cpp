@@ -156,7 +156,8 @@ class Stream
 {
 public:
     Stream(const QString& directory, int frames, int packetSize)
-        : m_sim(options(directory, packetSize)), m_sent(std::size_t(frames)), m_made(std::size_t(frames))
+        : m_sim(options(directory, packetSize)), m_sent(std::size_t(frames)),
+          m_made(std::size_t(frames))
     {
         m_sim.instrument().setFrameSource([this, frames](std::uint64_t n) {
             if (n + 1 == std::uint64_t(frames))
@@ -372,8 +373,7 @@ int main(int argc, char* argv[])
                 // reads have taken all but the tail that never reaches 210 bytes.
                 const bool allRead = whole ? program.judged >= std::size_t(frames)
                                            : bytesRead > bytesToSend - FRAME_RX_THRESHOLD;
-                return allSent &&
-                       (allRead || Clock::now() - *allSent > std::chrono::seconds(1));
+                return allSent && (allRead || Clock::now() - *allSent > std::chrono::seconds(1));
             },
             std::chrono::duration_cast<std::chrono::milliseconds>(lineTime) +
                 std::chrono::seconds(10));

@@ -28,8 +28,9 @@ QByteArray burst(int k)
     QByteArray bytes(FRAME_RX_THRESHOLD, char(SAMPLE_OFFSET));
     const double amplitude = 20.0 + 25.0 * (k % 5);
     for (int i = 0; i < SAMPLES_PER_FRAME; ++i)
-        bytes[i] = char(std::lround(SAMPLE_OFFSET + amplitude * std::sin(2 * std::numbers::pi *
-                                                                         (3.0 * i / 200 + k / 7.0))));
+        bytes[i] =
+            char(std::lround(SAMPLE_OFFSET + amplitude * std::sin(2 * std::numbers::pi *
+                                                                  (3.0 * i / 200 + k / 7.0))));
     return bytes;
 }
 

@@ -155,10 +155,10 @@ void TestVirtualInstrument::packetsFollowTheStreamNotTheBursts_data()
                          {62, 5441}, {62, 6681}, {62, 7921}, {24, 8421}};
     QTest::newRow("a latency timer longer than the pause joins the bursts")
         << 62 << 16 << QList<QPoint>{{0, 210}, {10000, 210}}
-        << QList<QPoint>{{62, 1240}, {62, 2480}, {62, 3720}, {62, 10760},
+        << QList<QPoint>{{62, 1240},  {62, 2480},  {62, 3720}, {62, 10760},
                          {62, 12000}, {62, 13240}, {48, 30200}};
-    QTest::newRow("the acknowledgement alone") << 62 << 0 << QList<QPoint>{{0, 1}}
-                                               << QList<QPoint>{{1, 40}};
+    QTest::newRow("the acknowledgement alone")
+        << 62 << 0 << QList<QPoint>{{0, 1}} << QList<QPoint>{{1, 40}};
 }
 
 void TestVirtualInstrument::packetsFollowTheStreamNotTheBursts()
@@ -171,7 +171,8 @@ void TestVirtualInstrument::packetsFollowTheStreamNotTheBursts()
     PacketLine line(VirtualInstrument::kByteTime, packetSize, std::chrono::milliseconds(latencyMs));
     QByteArray sent;
     for (const QPoint& burst : bursts) {
-        const QByteArray bytes = QByteArray::number(sent.size()).repeated(burst.y()).first(burst.y());
+        const QByteArray bytes =
+            QByteArray::number(sent.size()).repeated(burst.y()).first(burst.y());
         line.add(t0 + std::chrono::microseconds(burst.x()), bytes);
         sent += bytes;
     }

@@ -61,8 +61,9 @@ qsizetype ReadLengths::longest() const
 
 qsizetype ReadLengths::mostCommon() const
 {
-    const auto most = std::max_element(m_counts.begin(), m_counts.end(),
-                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    const auto most =
+        std::max_element(m_counts.begin(), m_counts.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     return most == m_counts.end() ? 0 : most->first;
 }
 
@@ -81,11 +82,10 @@ QString describeReadLengths(const ReadLengths& lengths)
 {
     if (lengths.reads() == 0)
         return QStringLiteral("none");
-    const QString range = lengths.shortest() == lengths.longest()
-                              ? QStringLiteral("%1 bytes").arg(lengths.shortest())
-                              : QStringLiteral("%1 to %2 bytes")
-                                    .arg(lengths.shortest())
-                                    .arg(lengths.longest());
+    const QString range =
+        lengths.shortest() == lengths.longest()
+            ? QStringLiteral("%1 bytes").arg(lengths.shortest())
+            : QStringLiteral("%1 to %2 bytes").arg(lengths.shortest()).arg(lengths.longest());
     return QStringLiteral("%1, most often %2 (%3 differ)")
         .arg(range)
         .arg(lengths.mostCommon())

@@ -23,11 +23,11 @@
 //
 // Its I/O runs on a thread of its own that sleeps in ppoll() on the master, a wake-up eventfd
 // and the next burst's (or packet's) deadline, so a busy thread elsewhere in the process neither
-// slows it nor is slowed by it. Every public function may be called from any thread, except that open(),
-// close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the thread
-// that owns the object. The frame source and the command observer run on the I/O thread and may
-// call only the output functions and the records; so may the frame observer. Settings and records
-// outlive a reconnect; the output queue, a command begun and the streaming state do not.
+// slows it nor is slowed by it. Every public function may be called from any thread, except that
+// open(), close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the
+// thread that owns the object. The frame source and the command observer run on the I/O thread and
+// may call only the output functions and the records; so may the frame observer. Settings and
+// records outlive a reconnect; the output queue, a command begun and the streaming state do not.
 
 #include "link/protocol.h"
 #include "tools/line/commandassembler.h"

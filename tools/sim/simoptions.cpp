@@ -178,8 +178,8 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     } else if (parser.isSet(speed) || parser.isSet(loop)) {
         return error(QStringLiteral("--speed and --loop go with --replay"));
     }
-    if (const auto problem = parseLine(parser.value(packet), parser.value(latency),
-                                       parser.isSet(latency), o))
+    if (const auto problem =
+            parseLine(parser.value(packet), parser.value(latency), parser.isSet(latency), o))
         return error(*problem);
     o.directory = parser.value(link.directory);
     o.writeConfig = parser.isSet(writeConfig);
