@@ -265,6 +265,8 @@ private slots:
     void judgeCountsAsWorkedOutByHand_data();
     void judgeCountsAsWorkedOutByHand();
     void judgePrintsFramesSummaryAndTable();
+    void judgeWarnsWhenReadsShiftTheFrames_data();
+    void judgeWarnsWhenReadsShiftTheFrames();
     void cutCaptureReadsBackToItsLastWholeRecord_data();
     void cutCaptureReadsBackToItsLastWholeRecord();
     void foreignAndNewerFilesAreRefused_data();
@@ -496,6 +498,58 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
     Program over(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), file});
     QCOMPARE(over.end(), 2);
     QCOMPARE(judgeCapture(file, {}).summary.frames, 8);
+}
+
+void TestCapture::judgeWarnsWhenReadsShiftTheFrames_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("lengths");
+    QTest::addColumn<bool>("warned");
+    HandMade greeted;
+    greeted.add(P, 0, kGreeting);
+    greeted.add(I, 100, kAck);
+    greeted.add(P, 200, kRun);
+
+    HandMade paused = greeted; // whole bursts, each 4.2 ms on the line and a pause after it
+    for (int k = 0; k < 4; ++k)
+        paused.addFrame(10'000 * (k + 1), frame(127 + k));
+    QTest::newRow("whole 210-byte bursts with pauses")
+        << paused.file << "210 bytes, most often 210 (0 differ)" << false;
+
+    // Four bursts back to back in 62-byte packets: reads of 248, 248 and 248 bytes.
+    HandMade packets = greeted;
+    QByteArray stream;
+    for (int k = 0; k < 4; ++k)
+        stream += frame(127 + k) + QByteArray(10, char(128));
+    for (qsizetype at = 0; at < stream.size(); at += 62)
+        packets.add(I, 10'000 + at * 20, stream.mid(at, 62));
+    QTest::newRow("packets across burst boundaries")
+        << packets.file << "248 bytes, most often 248 (0 differ)" << true;
+
+    HandMade longer = paused; // one read took 90 bytes of what came next
+    longer.add(I, 50'000, frame(0).first(120));
+    longer.add(I, 50'500, frame(0).mid(120) + QByteArray(10, char(128)) + frame(1).first(90));
+    QTest::newRow("one read longer than a burst")
+        << longer.file << "210 to 300 bytes, most often 210 (1 differ)" << true;
+}
+
+void TestCapture::judgeWarnsWhenReadsShiftTheFrames()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, lengths);
+    QFETCH(bool, warned);
+    const QString name = path(QStringLiteral("reads.lmxcap"));
+    QVERIFY(save(name, file));
+    const JudgeOutcome outcome = judgeCapture(name, {});
+    QCOMPARE(describeReadLengths(outcome.reads), lengths);
+    QCOMPARE(outcome.reads.drawWarning(), warned);
+
+    Program judge(LUMATRAX_JUDGE_PROGRAM, {name});
+    QCOMPARE(judge.end(), 0);
+    const QString out = judge.output();
+    QVERIFY2(out.contains(QStringLiteral("read lengths    %1\n").arg(lengths)), qPrintable(out));
+    QCOMPARE(out.contains(u"warning: the program's reads were"), warned);
+    QCOMPARE(out.contains(u"longer than 210 bytes also explains it"), warned);
 }
 
 void TestCapture::cutCaptureReadsBackToItsLastWholeRecord_data()

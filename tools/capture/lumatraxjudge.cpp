@@ -22,7 +22,9 @@ the instrument has acknowledged; see tools/README.md) and judges each against th
 the window's High and Low sliders would set them, with the window's own functions on its scope
 screen of 7215 x 4815 twips: ACCEPT when every sample lies between the guides, REJECT otherwise.
 Prints a summary: frames, accepted, rejected above the upper guide only, below the lower guide
-only, both, and the share rejected.)";
+only, both, and the share rejected; then the program's reads and their lengths, with a warning
+when a read is longer than 210 bytes or reads differ in length: a read that took the head of the
+next burst shifts every later frame.)";
 
 void complain(const QString& line)
 {
@@ -120,6 +122,15 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
+// How long the program's reads were, and the warning when they say frames may be shifted.
+void reportReadLengths(const ReadLengths& lengths)
+{
+    if (const auto warning = readLengthWarning(lengths))
+        complain(QStringLiteral("warning: ") + *warning);
+    std::printf("reads           %lld\n", static_cast<long long>(lengths.reads()));
+    std::printf("read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -196,6 +207,7 @@ int main(int argc, char* argv[])
     std::printf("rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
     std::printf("rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
     std::printf("reject share    %.2f %%\n", 100.0 * s.rejectShare());
+    reportReadLengths(outcome.reads);
     std::fflush(stdout);
 
     if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
