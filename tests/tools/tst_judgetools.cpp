@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace lumatrax;
 
 namespace {
@@ -89,6 +91,7 @@ private slots:
     void teachFindsTheNarrowestBandThatKeepsTheShare();
     void teachOnACaptureAndTheBadPiecesItCatches();
     void aCaptureWithoutFramesTeachesNothing();
+    void teachSaysFirstWhenReadsMayShiftFrames();
     void plotShowsGuidesAndTracesAtTheirRows();
     void reportLinesAreTheReportsOwn();
     void dashIsStandardOutput_data();
@@ -190,6 +193,25 @@ void TestJudgeTools::aCaptureWithoutFramesTeachesNothing()
     QCOMPARE(teach.status, 1);
     QVERIFY2(teach.err.contains("holds no frames to teach from"), teach.err.constData());
     QVERIFY(!teach.out.contains("taught guides"));
+}
+
+void TestJudgeTools::teachSaysFirstWhenReadsMayShiftFrames()
+{
+    // Reads of 300 bytes: each took more than a burst, so the frames after may be shifted. With
+    // the picture on standard output, everything said goes to standard error, in order.
+    const QByteArray longRead = spanning(150, 100) + QByteArray(100, char(128));
+    QByteArray file = encodeCaptureHeader({});
+    test::appendRunStart(file);
+    for (int n = 0; n < 3; ++n)
+        appendCaptureRecord(file, I, 5'000 + n * 5'000, longRead);
+    const QString capture = path(QStringLiteral("long-reads.lmxcap"));
+    QVERIFY(save(capture, file));
+    const Run teach = run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--teach"),
+                                                   QStringLiteral("--plot"), QStringLiteral("-")});
+    QCOMPARE(teach.status, 0);
+    const qsizetype warning = teach.err.indexOf("frames shifted by the read rule teach the wrong");
+    QVERIFY2(warning >= 0, teach.err.constData());
+    QVERIFY(warning < teach.err.indexOf("taught guides "));
 }
 
 void TestJudgeTools::plotShowsGuidesAndTracesAtTheirRows()
@@ -310,7 +332,15 @@ void TestJudgeTools::frameCountFollowsACaptureAsItGrows()
         previous = frames;
     }
     QCOMPARE(counter.catchUp(), std::uint64_t(40));
+    QVERIFY(!counter.unreadable());
     QCOMPARE(judgeCapture(file, {}).summary.frames, 40);
+
+    // A capture written into a named pipe is not read back: its reader would lose the bytes.
+    const QString pipe = path(QStringLiteral("pipe.lmxcap"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    CaptureFrameCounter notCounted(pipe);
+    QCOMPARE(notCounted.catchUp(), std::uint64_t(0));
+    QVERIFY(notCounted.unreadable());
 }
 
 void TestJudgeTools::programWithoutADesktopSessionSaysSo()

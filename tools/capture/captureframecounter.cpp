@@ -2,6 +2,7 @@
 
 #include "link/protocol.h"
 
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <limits>
@@ -14,8 +15,16 @@ std::uint64_t CaptureFrameCounter::catchUp()
 {
     if (m_stopped)
         return m_frames;
-    if (!m_file.isOpen() && !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return m_frames;
+    if (!m_file.isOpen()) {
+        // Only a regular file is read back: a named pipe would lose to this reader what its own
+        // reader waits for.
+        if (!QFileInfo(m_file.fileName()).isFile() ||
+            !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            m_unreadable = true;
+            return m_frames;
+        }
+        m_unreadable = false;
+    }
     m_pending += m_file.readAll();
 
     qsizetype at = 0;

@@ -132,6 +132,7 @@ TeachOutcome teachFromCapture(const QString& path, const TeachRequest& request)
     TeachOutcome outcome;
     outcome.error = read.error;
     outcome.warning = read.warning;
+    outcome.reads = read.reads;
     if (read.error.isEmpty())
         outcome.taught = teacher.teach(request);
     return outcome;

@@ -1,7 +1,7 @@
 // lumatrax-judge: judges every frame of a capture as lumatrax would have, for guide positions
 // of one's choice. See --help.
 
-#include "common/savefile.h"
+#include "common/outputfile.h"
 #include "tools/capture/batchplot.h"
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/guideteacher.h"
@@ -11,13 +11,14 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 using namespace lumatrax;
 
@@ -30,14 +31,17 @@ the instrument has acknowledged, as the read model described below finds them) a
 against the guides given as the window's High and Low sliders would set them, with the window's
 own functions on its scope screen of 7215 x 4815 twips: ACCEPT when every sample lies between
 the guides, REJECT otherwise. Prints a summary: frames, accepted, rejected above the upper
-guide only, below the lower guide only, both, and the share rejected.
+guide only, below the lower guide only, both, and the share rejected; then the program's reads
+and their lengths, with a warning when a read is longer than 210 bytes or reads differ in
+length: a read that took the head of the next burst shifts every later frame.
 
 --teach proposes the guides instead, from a capture of pieces known to be good: the narrowest
 band that accepts --keep percent of its frames, widened by --margin steps on each side, printed
 as "taught guides U,L"; the capture is then judged at those guides. --bad judges a capture of
 bad pieces at the same guides and prints how many it catches: "bad caught K of M".
 
-An OUT of - is standard output; the summary then goes to standard error. The capture format
+An OUT of - is standard output; the summary then goes to standard error. A file is replaced
+only once it is complete; a device or a named pipe is written as it stands. The capture format
 and the read model are described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in
 the sources).)";
 
@@ -232,6 +236,16 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
+// How long the program's reads were, and the warning when they say frames may be shifted (unless
+// it was said already).
+void reportReadLengths(FILE* text, const ReadLengths& lengths, bool warn)
+{
+    if (const auto warning = readLengthWarning(lengths); warning && warn)
+        complain(QStringLiteral("warning: ") + *warning);
+    std::fprintf(text, "reads           %lld\n", static_cast<long long>(lengths.reads()));
+    std::fprintf(text, "read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -287,6 +301,11 @@ int main(int argc, char* argv[])
                          .arg(commandLine.file));
             return 1;
         }
+        // Said before the result: frames shifted by the read rule teach the wrong band.
+        if (const auto shifted = readLengthWarning(teaching.reads))
+            complain(QStringLiteral("warning: %1; frames shifted by the read rule teach the wrong "
+                                    "band: the guides below may not fit the pieces")
+                         .arg(*shifted));
         const TaughtGuides& t = *teaching.taught;
         print(QStringLiteral("taught from %1 frames: the narrowest band that accepts at least %2 "
                              "of them (%3 %) is %4,%5 and accepts %6; widened by %7 on each side\n")
@@ -305,21 +324,24 @@ int main(int argc, char* argv[])
         commandLine.guides = t.guides;
     }
 
-    // Written beside its name and put in place whole at the end, so a failed run never leaves
-    // a half-written table over an earlier one; or straight to standard output.
-    QSaveFile csvFile(commandLine.csv);
-    QFile csvStdout;
-    QIODevice* csv = nullptr;
-    if (commandLine.csv == kStandardOutput) {
-        if (csvStdout.open(stdout, QIODevice::WriteOnly))
-            csv = &csvStdout;
-    } else if (!commandLine.csv.isEmpty() && csvFile.open(QIODevice::WriteOnly)) {
-        csv = &csvFile;
-    }
-    if (!commandLine.csv.isEmpty() && (!csv || csv->write(csvHeader()) < 0)) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csv ? csv->errorString()
-                                                                   : csvFile.errorString()));
-        return 1;
+    // A file is written beside its name and put in place whole at the end, so a failed run never
+    // leaves a half-written table over an earlier one; a device, a pipe or standard output is
+    // written as it stands.
+    OutputFile csv;
+    if (!commandLine.csv.isEmpty()) {
+        std::optional<SaveFailure> failure;
+        if (commandLine.csv == kStandardOutput)
+            csv.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+        else
+            failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
+        if (!failure)
+            failure = csv.write(csvHeader());
+        if (!failure)
+            failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
+        if (failure) {
+            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
+            return 1;
+        }
     }
     if (commandLine.frames)
         print("time_s verdict above_upper below_lower\n");
@@ -334,19 +356,19 @@ int main(int argc, char* argv[])
                 std::fprintf(text, "%s %s %d %d\n", seconds(frame.atUs).constData(),
                              verdictWord(frame.verdict).constData(),
                              int(frame.verdict.aboveUpper), int(frame.verdict.belowLower));
-            if (csv) {
+            if (csv.isOpen()) {
                 QByteArray line = seconds(frame.atUs) + ',' + verdictWord(frame.verdict) + ',' +
                                   QByteArray::number(int(frame.verdict.aboveUpper)) + ',' +
                                   QByteArray::number(int(frame.verdict.belowLower));
                 for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
                     line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
-                csv->write(line + '\n');
+                (void)csv.write(line + '\n'); // a failure sticks and is told by commit()
             }
             if (plot)
                 plot->add(frame.samples, frame.verdict);
         });
     if (!outcome.error.isEmpty()) {
-        csvFile.cancelWriting();
+        csv.cancel();
         complain(outcome.error);
         return 1;
     }
@@ -366,6 +388,7 @@ int main(int argc, char* argv[])
     std::fprintf(text, "rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
     std::fprintf(text, "rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
     std::fprintf(text, "reject share    %.2f %%\n", 100.0 * s.rejectShare());
+    reportReadLengths(text, outcome.reads, !commandLine.teach);
 
     int status = 0;
     if (!commandLine.bad.isEmpty()) {
@@ -376,6 +399,8 @@ int main(int argc, char* argv[])
         } else {
             if (!bad.warning.isEmpty())
                 complain(QStringLiteral("warning: ") + bad.warning);
+            if (const auto shifted = readLengthWarning(bad.reads))
+                complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, *shifted));
             std::fprintf(text, "bad caught %lld of %lld\n",
                          static_cast<long long>(bad.summary.rejected()),
                          static_cast<long long>(bad.summary.frames));
@@ -387,23 +412,24 @@ int main(int argc, char* argv[])
 
     if (plot) {
         const QByteArray png = plot->png(QFileInfo(commandLine.file).fileName(), s);
-        if (commandLine.plot == kStandardOutput) {
-            std::fwrite(png.constData(), 1, std::size_t(png.size()), stdout);
-            if (std::fflush(stdout) != 0) {
-                complain(QStringLiteral("standard output: ") + qt_error_string(errno));
-                status = 1;
-            }
-        } else if (const auto failure = saveFile(commandLine.plot, png)) {
+        OutputFile picture;
+        std::optional<SaveFailure> failure;
+        if (commandLine.plot == kStandardOutput)
+            picture.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+        else
+            failure = picture.open(commandLine.plot, OutputFile::Mode::Replace);
+        if (!failure)
+            failure = picture.write(png);
+        if (!failure)
+            failure = picture.commit();
+        if (failure) {
+            picture.cancel();
             complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
             status = 1;
         }
     }
-    if (csv == &csvFile && !csvFile.commit()) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csvFile.errorString()));
-        return 1;
-    }
-    if (csv == &csvStdout && (!csvStdout.flush() || std::fflush(stdout) != 0)) {
-        complain(QStringLiteral("standard output: ") + csvStdout.errorString());
+    if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
+        complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
         return 1;
     }
     return status;

@@ -52,6 +52,15 @@ void complain(const QString& line)
     std::fflush(stderr);
 }
 
+// "N frames", or why they are not counted.
+QString framesSoFar(CaptureFrameCounter& frames)
+{
+    const std::uint64_t count = frames.catchUp();
+    return frames.unreadable() ? QStringLiteral("frames not counted (the capture is no regular "
+                                                "file)")
+                               : QStringLiteral("%1 frames").arg(count);
+}
+
 // The status line on a terminal: refreshed once a second from the capture's counts and the
 // frames found in the file written so far, on a thread of its own, so the forwarding never
 // waits for it.
@@ -87,13 +96,13 @@ private:
             const long long s = running.count();
             std::fprintf(stderr,
                          "\r%lld:%02lld:%02lld  %llu bytes from the instrument, %llu from the "
-                         "program, %llu frames\033[K",
+                         "program, %s\033[K",
                          s / 3600, s / 60 % 60, s % 60,
                          static_cast<unsigned long long>(
                              m_capture.bytes(CaptureDirection::ToProgram)),
                          static_cast<unsigned long long>(
                              m_capture.bytes(CaptureDirection::ToInstrument)),
-                         static_cast<unsigned long long>(m_frames.catchUp()));
+                         qPrintable(framesSoFar(m_frames)));
             std::fflush(stderr);
         } while (!m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stop; }));
     }
@@ -232,12 +241,11 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("the capture is incomplete: %1; %2 bytes were not captured")
                      .arg(*captureFailure)
                      .arg(capture.bytesLost()));
-    say(QStringLiteral("%1 bytes from the instrument and %2 from the program in %3 records, %4 "
-                       "frames, in %5; %6 removed")
+    say(QStringLiteral("%1 bytes from the instrument and %2 from the program in %3 records, %4, "
+                       "in %5; %6 removed")
             .arg(capture.bytes(CaptureDirection::ToProgram))
             .arg(capture.bytes(CaptureDirection::ToInstrument))
             .arg(capture.records())
-            .arg(frames.catchUp())
-            .arg(options.output, link));
+            .arg(framesSoFar(frames), options.output, link));
     return outcome.end == LineTap::End::Stopped && !captureFailure ? 0 : 1;
 }
