@@ -238,6 +238,14 @@ void TestJudgeTools::plotShowsGuidesAndTracesAtTheirRows()
     QCOMPARE(image.pixel(x, 321), 0xFF00FFFFu); // the accepted trace, cyan
     QCOMPARE(image.pixel(x, 12), 0xFFFFA000u);  // the rejected one, amber
     QCOMPARE(image.pixel(x, 200), 0xFF000000u); // black between them
+
+    // Written by the rule of every output: a symbolic link is followed and stays a link.
+    const QString target = path(QStringLiteral("batch.png"));
+    const QString link = path(QStringLiteral("latest.png"));
+    QVERIFY(QFile::link(target, link));
+    QCOMPARE(run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--plot"), link}).status, 0);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QVERIFY(QImage(target).width() >= 2 * 481);
 }
 
 void TestJudgeTools::reportLinesAreTheReportsOwn()
