@@ -127,11 +127,10 @@ void TestJudgeTools::teachFindsTheNarrowestBandThatKeepsTheShare_data()
     for (int i = 0; i < 9; ++i)
         nineAndOne << guideAt(37) + i << guideAt(63) - i;
     nineAndOne << 94 << 2400;
-    QTest::newRow("all ten keep the one far up") << nineAndOne << 10000 << 0
-                                                 << QList<int>{1, 63, 1, 63};
+    QTest::newRow("all ten keep the one far up")
+        << nineAndOne << 10000 << 0 << QList<int>{1, 63, 1, 63};
     QTest::newRow("90 % leave it out") << nineAndOne << 9000 << 0 << QList<int>{37, 63, 37, 63};
-    QTest::newRow("90.01 % need all ten") << nineAndOne << 9001 << 0
-                                          << QList<int>{1, 63, 1, 63};
+    QTest::newRow("90.01 % need all ten") << nineAndOne << 9001 << 0 << QList<int>{1, 63, 1, 63};
     QTest::newRow("the margin stops at 0 and 100")
         << QList<int>{94, sampleHeight(kScreenHeightTwips, -128)} << 10000 << 5
         << QList<int>{1, 100, 0, 100};
@@ -177,9 +176,9 @@ void TestJudgeTools::teachOnACaptureAndTheBadPiecesItCatches()
              taught.out.constData());
     QVERIFY2(taught.out.contains("\nbad caught 2 of 3\n"), taught.out.constData());
 
-    const Run refused = run(LUMATRAX_JUDGE_PROGRAM, {good, QStringLiteral("--teach"),
-                                                     QStringLiteral("--guides"),
-                                                     QStringLiteral("25,75")});
+    const Run refused =
+        run(LUMATRAX_JUDGE_PROGRAM,
+            {good, QStringLiteral("--teach"), QStringLiteral("--guides"), QStringLiteral("25,75")});
     QCOMPARE(refused.status, 2);
     QVERIFY(refused.err.contains("--teach or --guides, not both"));
 }
@@ -222,9 +221,9 @@ void TestJudgeTools::plotShowsGuidesAndTracesAtTheirRows()
     const QString capture = path(QStringLiteral("two.lmxcap"));
     QVERIFY(save(capture, captureOf({QByteArray(SAMPLES_PER_FRAME, char(127)),
                                      QByteArray(SAMPLES_PER_FRAME, char(250))})));
-    const Run plot = run(LUMATRAX_JUDGE_PROGRAM,
-                         {capture, QStringLiteral("--guides"), QStringLiteral("25,75"),
-                          QStringLiteral("--plot"), QStringLiteral("-")});
+    const Run plot =
+        run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--guides"), QStringLiteral("25,75"),
+                                     QStringLiteral("--plot"), QStringLiteral("-")});
     QCOMPARE(plot.status, 0);
     QVERIFY2(plot.err.contains("accepted        1\n"), plot.err.constData());
     QImage image;
@@ -254,9 +253,9 @@ void TestJudgeTools::reportLinesAreTheReportsOwn()
     const QString capture = path(QStringLiteral("five.lmxcap"));
     QVERIFY(save(capture, captureOf({spanning(250, 128), spanning(128, 5), spanning(250, 5),
                                      spanning(150, 100), spanning(128, 128)})));
-    const Run report = run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--guides"),
-                                                    QStringLiteral("25,75"),
-                                                    QStringLiteral("--report")});
+    const Run report =
+        run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--guides"), QStringLiteral("25,75"),
+                                     QStringLiteral("--report")});
     QCOMPARE(report.status, 0);
     const QByteArray expected = " SORTING RESULT\n"
                                 "No. Of Pcs. Tested  : 5\n"
@@ -278,9 +277,9 @@ void TestJudgeTools::dashIsStandardOutput_data()
     QTest::newRow("the table") << QStringList{QStringLiteral("--csv"), QStringLiteral("-")} << 0
                                << QByteArray("time_s,verdict,above_upper,below_lower,s0,")
                                << QByteArray("frames          5\n");
-    QTest::newRow("the picture")
-        << QStringList{QStringLiteral("--plot"), QStringLiteral("-"), QStringLiteral("--report")}
-        << 0 << QByteArray("\x89PNG") << QByteArray(" SORTING RESULT\n");
+    QTest::newRow("the picture") << QStringList{QStringLiteral("--plot"), QStringLiteral("-"),
+                                                QStringLiteral("--report")}
+                                 << 0 << QByteArray("\x89PNG") << QByteArray(" SORTING RESULT\n");
     QTest::newRow("not both") << QStringList{QStringLiteral("--csv"), QStringLiteral("-"),
                                              QStringLiteral("--plot"), QStringLiteral("-")}
                               << 2 << QByteArray()
@@ -307,8 +306,10 @@ void TestJudgeTools::everyProgramTellsItsVersion_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("sim") << QStringLiteral(LUMATRAX_SIM_PROGRAM) << QByteArray("lumatrax-sim 1.1\n");
-    QTest::newRow("tap") << QStringLiteral(LUMATRAX_TAP_PROGRAM) << QByteArray("lumatrax-tap 1.1\n");
+    QTest::newRow("sim") << QStringLiteral(LUMATRAX_SIM_PROGRAM)
+                         << QByteArray("lumatrax-sim 1.1\n");
+    QTest::newRow("tap") << QStringLiteral(LUMATRAX_TAP_PROGRAM)
+                         << QByteArray("lumatrax-tap 1.1\n");
     QTest::newRow("judge") << QStringLiteral(LUMATRAX_JUDGE_PROGRAM)
                            << QByteArray("lumatrax-judge 1.1\n");
 }
@@ -383,8 +384,8 @@ void TestJudgeTools::damagedCapturesGoThroughTheJudge()
                 bytes.truncate(at);
                 break;
             case 2:
-                bytes.insert(at, QByteArray(1 + int(random.bounded(300)),
-                                            char(random.bounded(256))));
+                bytes.insert(at,
+                             QByteArray(1 + int(random.bounded(300)), char(random.bounded(256))));
                 break;
             default:
                 bytes[at] = char(bytes[at] ^ 0x80);

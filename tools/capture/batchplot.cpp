@@ -14,7 +14,6 @@ namespace lumatrax {
 
 namespace {
 
-
 int toDevice(double twips)
 {
     return int(std::floor(twips * BatchPlot::kScale / kTwipsPerPixel));
@@ -40,10 +39,8 @@ double brightness(std::uint32_t count, std::uint32_t most, double faintest)
 } // namespace
 
 BatchPlot::BatchPlot(GuidePositions guides)
-    : m_guides(guides),
-      m_accepted(std::size_t(screenWidth() * screenHeight()), 0),
-      m_rejected(m_accepted.size(), 0),
-      m_lastFrame(m_accepted.size(), 0)
+    : m_guides(guides), m_accepted(std::size_t(screenWidth() * screenHeight()), 0),
+      m_rejected(m_accepted.size(), 0), m_lastFrame(m_accepted.size(), 0)
 {
     layoutSegmentX(m_segments, kScreenWidthTwips);
 }
@@ -139,8 +136,8 @@ QImage BatchPlot::image(const QString& captureName, const JudgeSummary& summary)
         for (int x = 0; x < width; ++x) {
             const std::size_t at = std::size_t(y * width + x);
             if (m_rejected[at] != 0)
-                line[x] = dimmed(kRejectedTraceColour,
-                                 brightness(m_rejected[at], mostRejected, 0.55));
+                line[x] =
+                    dimmed(kRejectedTraceColour, brightness(m_rejected[at], mostRejected, 0.55));
             else if (m_accepted[at] != 0)
                 line[x] = dimmed(kTraceColour, brightness(m_accepted[at], mostAccepted, 0.3));
         }

@@ -107,8 +107,8 @@ std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) con
             const int l = u + width;
             if (count[cell(u, l)] < taught.needed)
                 continue;
-            const double distance = std::abs(
-                double(m_guideHeights[std::size_t(u)]) + m_guideHeights[std::size_t(l)] - median);
+            const double distance = std::abs(double(m_guideHeights[std::size_t(u)]) +
+                                             m_guideHeights[std::size_t(l)] - median);
             if (!found || distance < bestDistance) {
                 found = true;
                 bestDistance = distance;

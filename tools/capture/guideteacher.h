@@ -77,8 +77,8 @@ private:
 // Teaches from every frame of the capture at `path`, found as the judge finds them.
 struct TeachOutcome
 {
-    QString error;   // the capture was refused or could not be read
-    QString warning; // reading stopped before the end of the file
+    QString error;     // the capture was refused or could not be read
+    QString warning;   // reading stopped before the end of the file
     ReadLengths reads; // of every read the program made: frames shifted by the read rule show here
     std::optional<TaughtGuides> taught; // nothing when the capture holds no frame
 };

@@ -114,8 +114,8 @@ JudgeCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("Write each frame's time, verdict and its 200 "
                                                 "samples (byte - 128) to OUT as CSV."),
                                  QStringLiteral("OUT"));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the program's name and version and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     const QCommandLineOption teach(
         QStringLiteral("teach"),
         QStringLiteral("Take the capture's frames as good pieces and propose the guides: among "
@@ -354,8 +354,8 @@ int main(int argc, char* argv[])
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
             if (commandLine.frames)
                 std::fprintf(text, "%s %s %d %d\n", seconds(frame.atUs).constData(),
-                             verdictWord(frame.verdict).constData(),
-                             int(frame.verdict.aboveUpper), int(frame.verdict.belowLower));
+                             verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
+                             int(frame.verdict.belowLower));
             if (csv.isOpen()) {
                 QByteArray line = seconds(frame.atUs) + ',' + verdictWord(frame.verdict) + ',' +
                                   QByteArray::number(int(frame.verdict.aboveUpper)) + ',' +

@@ -94,15 +94,14 @@ private:
             const auto running = std::chrono::duration_cast<std::chrono::seconds>(
                 std::chrono::steady_clock::now() - m_start);
             const long long s = running.count();
-            std::fprintf(stderr,
-                         "\r%lld:%02lld:%02lld  %llu bytes from the instrument, %llu from the "
-                         "program, %s\033[K",
-                         s / 3600, s / 60 % 60, s % 60,
-                         static_cast<unsigned long long>(
-                             m_capture.bytes(CaptureDirection::ToProgram)),
-                         static_cast<unsigned long long>(
-                             m_capture.bytes(CaptureDirection::ToInstrument)),
-                         qPrintable(framesSoFar(m_frames)));
+            std::fprintf(
+                stderr,
+                "\r%lld:%02lld:%02lld  %llu bytes from the instrument, %llu from the "
+                "program, %s\033[K",
+                s / 3600, s / 60 % 60, s % 60,
+                static_cast<unsigned long long>(m_capture.bytes(CaptureDirection::ToProgram)),
+                static_cast<unsigned long long>(m_capture.bytes(CaptureDirection::ToInstrument)),
+                qPrintable(framesSoFar(m_frames)));
             std::fflush(stderr);
         } while (!m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stop; }));
     }
@@ -138,8 +137,8 @@ TapCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("The capture file to create; an existing file is "
                                                 "never overwritten."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the program's name and version and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     parser.addOptions({help, version, device, link.directory, link.port, out});
 
     TapCommandLine result;

@@ -148,8 +148,8 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
                        "for common adapters). 0 hands it over as soon as no byte follows within "
                        "a byte time. Default: 0."),
         QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the program's name and version and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     parser.addOptions({help, version, link.directory, link.port, seed, share, guides, noise, rate,
                        writeConfig, verbose, replay, speed, loop, packet, latency});
 
