@@ -2,9 +2,11 @@
 // frames of known envelopes (the share kept, the margin, the clamping at 0 and 100, no frames);
 // bad pieces caught; the picture of a batch (guide rows, trace pixels); the report's Sorting
 // Result lines; - as standard output; --version; the tap's frame count on a capture that grows;
-// lumatrax without a desktop session; and randomly damaged captures through the judge.
+// lumatrax without a desktop session; the guide sliders' tooltips; and randomly damaged captures
+// through the judge.
 
 #include "link/protocol.h"
+#include "tests/testsupport.h"
 #include "tests/tools/batchcapture.h"
 #include "tools/capture/captureframecounter.h"
 #include "tools/capture/capturejudge.h"
@@ -12,6 +14,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +103,7 @@ private slots:
     void everyProgramTellsItsVersion();
     void frameCountFollowsACaptureAsItGrows();
     void programWithoutADesktopSessionSaysSo();
+    void guideTooltipsShowTheNumbersTheJudgeTakes();
     void damagedCapturesGoThroughTheJudge();
 
 private:
@@ -362,6 +366,25 @@ void TestJudgeTools::programWithoutADesktopSessionSaysSo()
     QVERIFY2(lumatrax.err.startsWith("lumatrax: needs a desktop session") &&
                  lumatrax.err.count('\n') == 1,
              lumatrax.err.constData());
+}
+
+void TestJudgeTools::guideTooltipsShowTheNumbersTheJudgeTakes()
+{
+    test::Rig rig(9, false);
+    rig.start();
+    auto* high = rig.widget<QSlider>("sliderPos");
+    auto* low = rig.widget<QSlider>("sliderOff");
+    QVERIFY(high->toolTip().endsWith(u"now 50"));
+    rig.setGuides(23, 77);
+    QVERIFY2(high->toolTip().endsWith(u"now 23"), qPrintable(high->toolTip()));
+    QVERIFY2(low->toolTip().endsWith(u"now 77"), qPrintable(low->toolTip()));
+    auto* def = rig.widget<QPushButton>("cmdDef");
+    QVERIFY(def->toolTip().contains(u"both guides to the middle"));
+    def->click();
+    QVERIFY(high->toolTip().endsWith(u"now 50") && low->toolTip().endsWith(u"now 50"));
+    for (const char* name : {"cmdClose", "Report", "cmbHorizontal", "cmdPort", "cmdRetry", "cmdRun",
+                             "cmdZero", "optRising", "optFalling", "SliderTriggerLevel"})
+        QVERIFY2(!rig.widget(name)->toolTip().isEmpty(), name);
 }
 
 void TestJudgeTools::damagedCapturesGoThroughTheJudge()
