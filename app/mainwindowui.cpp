@@ -191,6 +191,35 @@ void MainWindowUi::setupUi(QWidget* frmMain)
             QWidget::setTabOrder(previous, w);
         previous = w;
     }
+
+    // What each control does. The guide sliders' tips show the value they stand at, the number
+    // that lumatrax-judge --guides takes for that guide.
+    cmdClose->setToolTip(QStringLiteral("Stop the instrument and close Lumatrax"));
+    Report->setToolTip(QStringLiteral("Open the test report form: type the sorting job's "
+                                      "particulars and counts and save them as a report file"));
+    cmdDef->setToolTip(QStringLiteral("Put both guides to the middle: High and Low to 50"));
+    auto guideTip = [](QSlider* slider, const char* text) {
+        const auto show = [slider, text](int value) {
+            slider->setToolTip(QString::fromUtf8(text).arg(value));
+        };
+        show(slider->value());
+        QObject::connect(slider, &QSlider::valueChanged, slider, show);
+    };
+    guideTip(sliderPos, "High: the upper guide (red), 0 at the top of the screen, 100 at the "
+                        "bottom; now %1");
+    guideTip(sliderOff, "Low: the lower guide (blue), 0 at the top of the screen, 100 at the "
+                        "bottom; now %1");
+    cmbHorizontal->setToolTip(QStringLiteral("Time per grid division (SEC/DIV), sent to the "
+                                             "instrument"));
+    cmdPort->setToolTip(QStringLiteral("Choose the COM port the instrument is on; it is kept in "
+                                       "Lumatrax.cfg"));
+    cmdRetry->setToolTip(QStringLiteral("Open the port and greet the instrument again"));
+    cmdRun->setToolTip(QStringLiteral("Start or stop the instrument's acquisition"));
+    cmdZero->setToolTip(QStringLiteral("Put the trigger level to the middle"));
+    optRising->setToolTip(QStringLiteral("Trigger on a rising edge of the signal"));
+    optFalling->setToolTip(QStringLiteral("Trigger on a falling edge of the signal"));
+    SliderTriggerLevel->setToolTip(QStringLiteral("Trigger level, sent to the instrument: the "
+                                                  "marker beside the screen shows its height"));
 }
 
 } // namespace lumatrax

@@ -1,7 +1,9 @@
 # Builds the Debian package into the build tree and checks what it holds: the programs (lumatrax,
-# the simulator, the tap and the judge), the menu entry, the icon at every size, the metainfo and
+# the simulator, the tap and the judge), their manual pages, the menu entry, the icon at every
+# size, the metainfo, the copyright, change log and READMEs in /usr/share/doc/lumatrax, and
 # nothing else; the library dependencies that dpkg-shlibdeps found; no run path into the build
-# tree; the desktop files valid; and the tools, run from the unpacked package, working without
+# tree; the desktop files valid; the manual pages complete and the copyright machine-readable;
+# lintian finding no error; and the tools, run from the unpacked package, working without
 # anything beside them.
 #
 #   cmake -DCPACK=... -DBINARY_DIR=... -DAPP_ID=... -P packagecontents.cmake
@@ -38,6 +40,14 @@ set(expected
     ./usr/bin/lumatrax-sim
     ./usr/bin/lumatrax-tap
     ./usr/share/applications/${APP_ID}.desktop
+    ./usr/share/doc/lumatrax/README.md
+    ./usr/share/doc/lumatrax/README.tools.md
+    ./usr/share/doc/lumatrax/changelog.Debian.gz
+    ./usr/share/doc/lumatrax/copyright
+    ./usr/share/man/man1/lumatrax.1.gz
+    ./usr/share/man/man1/lumatrax-judge.1.gz
+    ./usr/share/man/man1/lumatrax-sim.1.gz
+    ./usr/share/man/man1/lumatrax-tap.1.gz
     ./usr/share/metainfo/${APP_ID}.metainfo.xml)
 foreach(side 16 24 32 48 64 128 256)
     list(APPEND expected ./usr/share/icons/hicolor/${side}x${side}/apps/${APP_ID}.png)
@@ -60,7 +70,7 @@ expect("lumatrax mode" "${output}" "-rwxr-xr-x root/root +[0-9]+ [^\n]+ \\./usr/
 # The control data: the libraries the programs link, found by dpkg-shlibdeps, and the font.
 run(dpkg-deb -I ${debs})
 expect("package name" "${output}" "\n Package: lumatrax\n")
-expect("version" "${output}" "\n Version: 1\\.1\n")
+expect("version" "${output}" "\n Version: 1\\.1-1\n")
 string(REGEX MATCH "\n Depends: [^\n]+" depends "${output}")
 foreach(library libc6 libstdc\\+\\+6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6
                 fonts-dejavu-core)
@@ -85,3 +95,36 @@ run(${root}/usr/bin/lumatrax-tap --help)
 expect("lumatrax-tap --help" "${output}" "--device")
 run(${root}/usr/bin/lumatrax-judge --help)
 expect("lumatrax-judge --help" "${output}" "--guides")
+
+run(${root}/usr/bin/lumatrax-judge --version)
+expect("lumatrax-judge --version" "${output}" "^lumatrax-judge 1\\.1\n$")
+
+# The manual pages: each names its program; the judge's describes its options.
+foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge)
+    run(gzip -dc ${root}/usr/share/man/man1/${program}.1.gz)
+    expect("${program}.1" "${output}" "^\\.TH [^\n]+\n\\.SH NAME\n${program} \\\\- ")
+endforeach()
+run(gzip -dc ${root}/usr/share/man/man1/lumatrax-judge.1.gz)
+foreach(option teach keep margin bad plot report csv version)
+    expect("lumatrax-judge.1" "${output}" "\n\\.B [^\n]*\\\\-\\\\-${option}")
+endforeach()
+
+# The copyright file in the machine-readable format.
+file(READ ${root}/usr/share/doc/lumatrax/copyright copyright)
+expect("copyright" "${copyright}"
+       "^Format: https://www\\.debian\\.org/doc/packaging-manuals/copyright-format/1\\.0/\n")
+expect("copyright" "${copyright}" "\nFiles: \\*\nCopyright: [^\n]+\nLicense: [^\n]+\n")
+
+# lintian, where it is installed (tools/install-deps.sh installs it): no error. Its warnings are
+# printed; the one expected is initial-upload-closes-no-bugs, a matter of Debian's archive.
+find_program(LINTIAN lintian)
+if(LINTIAN)
+    execute_process(COMMAND ${LINTIAN} --no-tag-display-limit ${debs} RESULT_VARIABLE rc
+                    OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+    message(STATUS "lintian:\n${output}${errors}")
+    if(output MATCHES "(^|\n)E: " OR NOT rc EQUAL 0)
+        message(FATAL_ERROR "lintian finds errors (${rc}):\n${output}\n${errors}")
+    endif()
+else()
+    message(WARNING "lintian is not installed: the package was not checked with it")
+endif()

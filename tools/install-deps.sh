@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing, fuzzing (clang and its libFuzzer
-# runtime), taking screenshots and packaging need.
+# runtime), taking screenshots, packaging and checking the package (lintian) need.
 # Prints what it installs; does nothing when everything is already there.
 set -euo pipefail
 
@@ -8,7 +8,7 @@ packages=(
     build-essential cmake clang-14 libclang-rt-14-dev
     qt6-base-dev qt6-serialport-dev libgl-dev
     xvfb xauth fonts-dejavu-core
-    dpkg-dev file binutils desktop-file-utils appstream
+    dpkg-dev file binutils desktop-file-utils appstream lintian
 )
 
 missing=()

@@ -42,7 +42,13 @@ done
 
 tools/install-deps.sh
 cmake --preset default
-cmake --build --preset default
+# Only what it starts: the program, and the simulator when there is no instrument. The tests,
+# benchmarks and package come with tools/test.sh or a full build.
+if [ -n "$start_dir" ]; then
+    cmake --build --preset default --target lumatrax
+else
+    cmake --build --preset default --target lumatrax lumatrax-sim
+fi
 program=$root/build/default/app/lumatrax
 
 if [ -n "$start_dir" ]; then

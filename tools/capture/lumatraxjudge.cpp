@@ -2,14 +2,23 @@
 // of one's choice. See --help.
 
 #include "common/outputfile.h"
+#include "tools/capture/batchplot.h"
 #include "tools/capture/capturejudge.h"
+#include "tools/capture/guideteacher.h"
+#include "tools/capture/reportcounts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 using namespace lumatrax;
 
@@ -18,13 +27,23 @@ namespace {
 const char* const kAbout = R"(Judges a line captured by lumatrax-tap as lumatrax judges it.
 
 Finds the frames that lumatrax read on the captured line (every read of 200 bytes or more once
-the instrument has acknowledged; see tools/README.md) and judges each against the guides given as
-the window's High and Low sliders would set them, with the window's own functions on its scope
-screen of 7215 x 4815 twips: ACCEPT when every sample lies between the guides, REJECT otherwise.
-Prints a summary: frames, accepted, rejected above the upper guide only, below the lower guide
-only, both, and the share rejected; then the program's reads and their lengths, with a warning
-when a read is longer than 210 bytes or reads differ in length: a read that took the head of the
-next burst shifts every later frame.)";
+the instrument has acknowledged, as the read model described below finds them) and judges each
+against the guides given as the window's High and Low sliders would set them, with the window's
+own functions on its scope screen of 7215 x 4815 twips: ACCEPT when every sample lies between
+the guides, REJECT otherwise. Prints a summary: frames, accepted, rejected above the upper
+guide only, below the lower guide only, both, and the share rejected; then the program's reads
+and their lengths, with a warning when a read is longer than 210 bytes or reads differ in
+length: a read that took the head of the next burst shifts every later frame.
+
+--teach proposes the guides instead, from a capture of pieces known to be good: the narrowest
+band that accepts --keep percent of its frames, widened by --margin steps on each side, printed
+as "taught guides U,L"; the capture is then judged at those guides. --bad judges a capture of
+bad pieces at the same guides and prints how many it catches: "bad caught K of M".
+
+An OUT of - is standard output; the summary then goes to standard error. A file is replaced
+only once it is complete; a device or a named pipe is written as it stands. The capture format
+and the read model are described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in
+the sources).)";
 
 void complain(const QString& line)
 {
@@ -37,9 +56,27 @@ struct JudgeCommandLine
     GuidePositions guides;
     bool frames = false;
     QString csv;
+    bool teach = false;
+    TeachRequest teaching;
+    QString bad;
+    QString plot;
+    bool report = false;
     QString error;
     QString help;
 };
+
+const QString kStandardOutput = QStringLiteral("-");
+
+// PERCENT in hundredths: a number above 0 and at most 100, to two decimals.
+std::optional<int> parseKeep(const QString& text)
+{
+    bool ok = false;
+    const double percent = text.toDouble(&ok);
+    const long hundredths = ok && std::isfinite(percent) ? std::lround(percent * 100.0) : -1;
+    if (hundredths < 1 || hundredths > 10000)
+        return std::nullopt;
+    return int(hundredths);
+}
 
 std::optional<GuidePositions> parseGuides(const QString& text)
 {
@@ -77,7 +114,44 @@ JudgeCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("Write each frame's time, verdict and its 200 "
                                                 "samples (byte - 128) to OUT as CSV."),
                                  QStringLiteral("OUT"));
-    parser.addOptions({help, guides, frames, csv});
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
+    const QCommandLineOption teach(
+        QStringLiteral("teach"),
+        QStringLiteral("Take the capture's frames as good pieces and propose the guides: among "
+                       "all pairs of High and Low values that accept at least --keep percent of "
+                       "the frames, the narrowest band (ties: the one whose middle lies nearest "
+                       "the median middle of the frames, then the higher), widened by --margin "
+                       "on each side, held to 0..100. Prints \"taught guides U,L\" and judges "
+                       "the capture at those guides. Not with --guides."));
+    const QCommandLineOption keep(QStringLiteral("keep"),
+                                  QStringLiteral("With --teach: the share of the frames the band "
+                                                 "must accept, above 0 and up to 100. Default: "
+                                                 "100."),
+                                  QStringLiteral("PERCENT"), QStringLiteral("100"));
+    const QCommandLineOption margin(QStringLiteral("margin"),
+                                    QStringLiteral("With --teach: slider steps added on each side "
+                                                   "of the narrowest band, 0..100. Default: 2."),
+                                    QStringLiteral("N"), QStringLiteral("2"));
+    const QCommandLineOption bad(QStringLiteral("bad"),
+                                 QStringLiteral("Also judge this capture of bad pieces at the "
+                                                "guides (taught or given) and print how many of "
+                                                "its frames are rejected: \"bad caught K of M\"."),
+                                 QStringLiteral("FILE2"));
+    const QCommandLineOption plot(
+        QStringLiteral("plot"),
+        QStringLiteral("Write a PNG picture of the whole capture as the window would show it, "
+                       "at twice its size: every accepted trace in cyan, brighter where many "
+                       "pass, every rejected trace over them in amber, the guides, and a caption "
+                       "with the counts. Needs no display."),
+        QStringLiteral("OUT"));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("Also print the test report's Sorting Result lines with the counts filled "
+                       "in: Tested (frames), Accepted, Upper Reject (frames above the upper "
+                       "guide), Lower Reject (below the lower guide); a frame that went both ways "
+                       "counts in both, and a line after them says how many did."));
+    parser.addOptions({help, version, guides, frames, csv, teach, keep, margin, bad, plot, report});
 
     JudgeCommandLine result;
     if (!parser.parse(arguments)) {
@@ -86,6 +160,10 @@ JudgeCommandLine parse(const QStringList& arguments)
     }
     if (parser.isSet(help)) {
         result.help = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.help = QStringLiteral("lumatrax-judge %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
         return result;
     }
     if (parser.positionalArguments().size() != 1) {
@@ -101,7 +179,43 @@ JudgeCommandLine parse(const QStringList& arguments)
         result.guides = *positions;
     result.frames = parser.isSet(frames);
     result.csv = parser.value(csv);
+    result.teach = parser.isSet(teach);
+    result.bad = parser.value(bad);
+    result.plot = parser.value(plot);
+    result.report = parser.isSet(report);
+    const auto keepShare = parseKeep(parser.value(keep));
+    bool marginOk = false;
+    result.teaching.margin = parser.value(margin).toInt(&marginOk);
+    if (result.teach && parser.isSet(guides))
+        result.error = QStringLiteral("--teach proposes the guides: give --teach or --guides, not "
+                                      "both");
+    else if (!result.teach && (parser.isSet(keep) || parser.isSet(margin)))
+        result.error = QStringLiteral("--keep and --margin go with --teach");
+    else if (!keepShare)
+        result.error = QStringLiteral("--keep must be a percentage above 0 and up to 100");
+    else if (!marginOk || result.teaching.margin < 0 || result.teaching.margin > 100)
+        result.error = QStringLiteral("--margin must be a whole number from 0 to 100");
+    else if (result.csv == kStandardOutput && result.plot == kStandardOutput)
+        result.error = QStringLiteral("only one output can go to standard output (-)");
+    result.teaching.keepHundredths = keepShare.value_or(10000);
     return result;
+}
+
+// The judge renders offscreen, so it needs no display for --plot; it only asks for a platform
+// then, before the options are parsed.
+bool plotAsked(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--plot") == 0 || std::strncmp(argv[i], "--plot=", 7) == 0)
+            return true;
+    return false;
+}
+
+// Would writing OUT replace the capture itself?
+bool isCapture(const QString& out, const QString& capture)
+{
+    return out != kStandardOutput && QFileInfo(out).exists() &&
+           QFileInfo(out).canonicalFilePath() == QFileInfo(capture).canonicalFilePath();
 }
 
 QByteArray csvHeader()
@@ -122,22 +236,34 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
-// How long the program's reads were, and the warning when they say frames may be shifted.
-void reportReadLengths(const ReadLengths& lengths)
+// How long the program's reads were, and the warning when they say frames may be shifted (unless
+// it was said already).
+void reportReadLengths(FILE* text, const ReadLengths& lengths, bool warn)
 {
-    if (const auto warning = readLengthWarning(lengths))
+    if (const auto warning = readLengthWarning(lengths); warning && warn)
         complain(QStringLiteral("warning: ") + *warning);
-    std::printf("reads           %lld\n", static_cast<long long>(lengths.reads()));
-    std::printf("read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
+    std::fprintf(text, "reads           %lld\n", static_cast<long long>(lengths.reads()));
+    std::fprintf(text, "read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (plotAsked(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's notes about a desktop session it does not use are no news here.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type != QtWarningMsg || !text.startsWith(QLatin1String("QStandardPaths:")))
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+        });
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("lumatrax-judge"));
-    const JudgeCommandLine commandLine = parse(QCoreApplication::arguments());
+    JudgeCommandLine commandLine = parse(QCoreApplication::arguments());
     if (!commandLine.help.isEmpty()) {
         std::fputs(qPrintable(commandLine.help), stdout);
         return 0;
@@ -148,36 +274,88 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    // The table replaces OUT at the end; never the capture itself.
-    if (!commandLine.csv.isEmpty() && QFileInfo(commandLine.csv).exists() &&
-        QFileInfo(commandLine.csv).canonicalFilePath() ==
-            QFileInfo(commandLine.file).canonicalFilePath()) {
-        complain(QStringLiteral("--csv %1 would replace the capture itself").arg(commandLine.csv));
-        return 2;
+    // What the judge says goes to standard error while an output takes standard output.
+    FILE* const text =
+        commandLine.csv == kStandardOutput || commandLine.plot == kStandardOutput ? stderr : stdout;
+    auto print = [text](const QByteArray& line) { std::fputs(line.constData(), text); };
+
+    // An output replaces OUT at the end; never the capture itself.
+    for (const QString* out : {&commandLine.csv, &commandLine.plot}) {
+        if (isCapture(*out, commandLine.file)) {
+            complain(QStringLiteral("%1 would replace the capture itself").arg(*out));
+            return 2;
+        }
     }
+
+    if (commandLine.teach) {
+        const TeachOutcome teaching = teachFromCapture(commandLine.file, commandLine.teaching);
+        if (!teaching.error.isEmpty()) {
+            complain(teaching.error);
+            return 1;
+        }
+        if (!teaching.warning.isEmpty())
+            complain(QStringLiteral("warning: ") + teaching.warning);
+        if (!teaching.taught) {
+            complain(QStringLiteral("%1 holds no frames to teach from (no frames were read once "
+                                    "the instrument had acknowledged the program)")
+                         .arg(commandLine.file));
+            return 1;
+        }
+        // Said before the result: frames shifted by the read rule teach the wrong band.
+        if (const auto shifted = readLengthWarning(teaching.reads))
+            complain(QStringLiteral("warning: %1; frames shifted by the read rule teach the wrong "
+                                    "band: the guides below may not fit the pieces")
+                         .arg(*shifted));
+        const TaughtGuides& t = *teaching.taught;
+        print(QStringLiteral("taught from %1 frames: the narrowest band that accepts at least %2 "
+                             "of them (%3 %) is %4,%5 and accepts %6; widened by %7 on each side\n")
+                  .arg(t.frames)
+                  .arg(t.needed)
+                  .arg(commandLine.teaching.keepHundredths / 100.0)
+                  .arg(t.narrowest.upper)
+                  .arg(t.narrowest.lower)
+                  .arg(t.kept)
+                  .arg(commandLine.teaching.margin)
+                  .toUtf8());
+        print(QStringLiteral("taught guides %1,%2\n")
+                  .arg(t.guides.upper)
+                  .arg(t.guides.lower)
+                  .toUtf8());
+        commandLine.guides = t.guides;
+    }
+
     // A file is written beside its name and put in place whole at the end, so a failed run never
-    // leaves a half-written table over an earlier one; a device or a pipe is written as it stands.
+    // leaves a half-written table over an earlier one; a device, a pipe or standard output is
+    // written as it stands.
     OutputFile csv;
     if (!commandLine.csv.isEmpty()) {
-        auto failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
+        std::optional<SaveFailure> failure;
+        if (commandLine.csv == kStandardOutput)
+            csv.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+        else
+            failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
         if (!failure)
             failure = csv.write(csvHeader());
         if (!failure)
             failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
         if (failure) {
-            complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
+            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
             return 1;
         }
     }
     if (commandLine.frames)
-        std::fputs("time_s verdict above_upper below_lower\n", stdout);
+        print("time_s verdict above_upper below_lower\n");
+
+    std::optional<BatchPlot> plot;
+    if (!commandLine.plot.isEmpty())
+        plot.emplace(commandLine.guides);
 
     const JudgeOutcome outcome =
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
             if (commandLine.frames)
-                std::printf("%s %s %d %d\n", seconds(frame.atUs).constData(),
-                            verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
-                            int(frame.verdict.belowLower));
+                std::fprintf(text, "%s %s %d %d\n", seconds(frame.atUs).constData(),
+                             verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
+                             int(frame.verdict.belowLower));
             if (csv.isOpen()) {
                 QByteArray line = seconds(frame.atUs) + ',' + verdictWord(frame.verdict) + ',' +
                                   QByteArray::number(int(frame.verdict.aboveUpper)) + ',' +
@@ -186,13 +364,15 @@ int main(int argc, char* argv[])
                     line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
                 (void)csv.write(line + '\n'); // a failure sticks and is told by commit()
             }
+            if (plot)
+                plot->add(frame.samples, frame.verdict);
         });
     if (!outcome.error.isEmpty()) {
         csv.cancel();
         complain(outcome.error);
         return 1;
     }
-    if (!outcome.warning.isEmpty())
+    if (!outcome.warning.isEmpty() && !commandLine.teach)
         complain(QStringLiteral("warning: ") + outcome.warning);
     if (outcome.acknowledged == 0)
         complain(QStringLiteral("warning: the instrument never acknowledged the program in this "
@@ -200,19 +380,57 @@ int main(int argc, char* argv[])
                      .arg(outcome.greetings));
 
     const JudgeSummary& s = outcome.summary;
-    std::printf("guides          %d,%d\n", commandLine.guides.upper, commandLine.guides.lower);
-    std::printf("frames          %lld\n", static_cast<long long>(s.frames));
-    std::printf("accepted        %lld\n", static_cast<long long>(s.accepted));
-    std::printf("rejected above  %lld\n", static_cast<long long>(s.rejectedAbove));
-    std::printf("rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
-    std::printf("rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
-    std::printf("reject share    %.2f %%\n", 100.0 * s.rejectShare());
-    reportReadLengths(outcome.reads);
-    std::fflush(stdout);
+    std::fprintf(text, "guides          %d,%d\n", commandLine.guides.upper,
+                 commandLine.guides.lower);
+    std::fprintf(text, "frames          %lld\n", static_cast<long long>(s.frames));
+    std::fprintf(text, "accepted        %lld\n", static_cast<long long>(s.accepted));
+    std::fprintf(text, "rejected above  %lld\n", static_cast<long long>(s.rejectedAbove));
+    std::fprintf(text, "rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
+    std::fprintf(text, "rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
+    std::fprintf(text, "reject share    %.2f %%\n", 100.0 * s.rejectShare());
+    reportReadLengths(text, outcome.reads, !commandLine.teach);
 
+    int status = 0;
+    if (!commandLine.bad.isEmpty()) {
+        const JudgeOutcome bad = judgeCapture(commandLine.bad, commandLine.guides);
+        if (!bad.error.isEmpty()) {
+            complain(bad.error);
+            status = 1;
+        } else {
+            if (!bad.warning.isEmpty())
+                complain(QStringLiteral("warning: ") + bad.warning);
+            if (const auto shifted = readLengthWarning(bad.reads))
+                complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, *shifted));
+            std::fprintf(text, "bad caught %lld of %lld\n",
+                         static_cast<long long>(bad.summary.rejected()),
+                         static_cast<long long>(bad.summary.frames));
+        }
+    }
+    if (commandLine.report)
+        print(sortingResultLines(s) + countedTwiceLine(s));
+    std::fflush(text);
+
+    if (plot) {
+        const QByteArray png = plot->png(QFileInfo(commandLine.file).fileName(), s);
+        OutputFile picture;
+        std::optional<SaveFailure> failure;
+        if (commandLine.plot == kStandardOutput)
+            picture.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+        else
+            failure = picture.open(commandLine.plot, OutputFile::Mode::Replace);
+        if (!failure)
+            failure = picture.write(png);
+        if (!failure)
+            failure = picture.commit();
+        if (failure) {
+            picture.cancel();
+            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
+            status = 1;
+        }
+    }
     if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
+        complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
         return 1;
     }
-    return 0;
+    return status;
 }

@@ -1,6 +1,7 @@
 // lumatrax-tap: sits on the serial line between lumatrax and the instrument and records what
 // crosses it in a capture file. See --help.
 
+#include "tools/capture/captureframecounter.h"
 #include "tools/capture/linetap.h"
 #include "tools/line/toolsupport.h"
 
@@ -8,8 +9,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include <pthread.h>
 #include <sys/signalfd.h>
@@ -24,12 +29,16 @@ const char* const kAbout = R"(Capture of the serial line between lumatrax and it
 Opens the instrument's serial device at 500000 bit/s 8N1, places a link named COMn in a
 directory that leads to a pseudo-terminal, and passes every byte between the two unchanged, in
 order and at once. Every byte is also written to the capture file with its direction and its time
-in microseconds; the file is made durable at least every second, so a crash or a power cut loses
-at most the last second. Start lumatrax in that directory with a Lumatrax.cfg naming the port
-(without one it uses COM1). Ctrl-C ends the capture and removes the link; so does the device going
-away, with a message and exit status 1.
+in microseconds; the file is made durable every quarter second, so a crash or a power cut loses
+at most the last second. Start lumatrax in that directory: with no Lumatrax.cfg there it uses
+COM1, the default port; for another port, the directory needs a Lumatrax.cfg naming it. Ctrl-C
+ends the capture and removes the link; so does the device going away, with a message and exit
+status 1. While standard error is a terminal, one status line there shows the time running, the
+bytes each way and the frames so far (as lumatrax reads them), refreshed once a second.
 
-Replay the capture with lumatrax-sim --replay FILE; judge it with lumatrax-judge FILE.)";
+Replay the capture with lumatrax-sim --replay FILE; judge it with lumatrax-judge FILE. The
+capture format is described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the
+sources).)";
 
 void say(const QString& line)
 {
@@ -42,6 +51,69 @@ void complain(const QString& line)
     std::fputs(qPrintable(QStringLiteral("lumatrax-tap: ") + line + QLatin1Char('\n')), stderr);
     std::fflush(stderr);
 }
+
+// "N frames", or why they are not counted.
+QString framesSoFar(CaptureFrameCounter& frames)
+{
+    const std::uint64_t count = frames.catchUp();
+    return frames.unreadable() ? QStringLiteral("frames not counted (the capture is no regular "
+                                                "file)")
+                               : QStringLiteral("%1 frames").arg(count);
+}
+
+// The status line on a terminal: refreshed once a second from the capture's counts and the
+// frames found in the file written so far, on a thread of its own, so the forwarding never
+// waits for it.
+class StatusLine
+{
+public:
+    StatusLine(const CaptureWriter& capture, CaptureFrameCounter& frames)
+        : m_capture(capture), m_frames(frames), m_start(std::chrono::steady_clock::now())
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~StatusLine()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+        std::fputs("\n", stderr);
+        std::fflush(stderr);
+    }
+    StatusLine(const StatusLine&) = delete;
+    StatusLine& operator=(const StatusLine&) = delete;
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        do {
+            const auto running = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::steady_clock::now() - m_start);
+            const long long s = running.count();
+            std::fprintf(
+                stderr,
+                "\r%lld:%02lld:%02lld  %llu bytes from the instrument, %llu from the "
+                "program, %s\033[K",
+                s / 3600, s / 60 % 60, s % 60,
+                static_cast<unsigned long long>(m_capture.bytes(CaptureDirection::ToProgram)),
+                static_cast<unsigned long long>(m_capture.bytes(CaptureDirection::ToInstrument)),
+                qPrintable(framesSoFar(m_frames)));
+            std::fflush(stderr);
+        } while (!m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stop; }));
+    }
+
+    const CaptureWriter& m_capture;
+    CaptureFrameCounter& m_frames;
+    const std::chrono::steady_clock::time_point m_start;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 struct TapCommandLine
 {
@@ -65,13 +137,17 @@ TapCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("The capture file to create; an existing file is "
                                                 "never overwritten."),
                                  QStringLiteral("FILE"));
-    parser.addOptions({help, device, link.directory, link.port, out});
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
+    parser.addOptions({help, version, device, link.directory, link.port, out});
 
     TapCommandLine result;
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     } else if (parser.isSet(help)) {
         result.help = parser.helpText();
+    } else if (parser.isSet(version)) {
+        result.help = QStringLiteral("lumatrax-tap %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
     } else if (!parser.positionalArguments().isEmpty()) {
         result.error =
             QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
@@ -127,16 +203,22 @@ int main(int argc, char* argv[])
             .arg(500000)
             .arg(options.port)
             .arg(tap.programDevice(), link));
-    say(QStringLiteral("capturing to %1; start lumatrax in %2 with a Lumatrax.cfg naming port %3; "
-                       "Ctrl-C ends")
-            .arg(options.output, QFileInfo(link).path())
-            .arg(options.port));
+    say(QStringLiteral("capturing to %1; start lumatrax in %2 %3; Ctrl-C ends")
+            .arg(options.output, QFileInfo(link).path(),
+                 options.port == 1
+                     ? QStringLiteral("(with no Lumatrax.cfg there it uses COM1)")
+                     : QStringLiteral("with a Lumatrax.cfg naming port %1").arg(options.port)));
 
+    CaptureFrameCounter frames(options.output);
+    std::optional<StatusLine> status;
+    if (::isatty(STDERR_FILENO))
+        status.emplace(tap.capture(), frames);
     const LineTap::Outcome outcome = tap.run(stopFd, [&](const QString& failure) {
         complain(QStringLiteral("the capture cannot be written: %1; the line is still "
                                 "forwarded, but nothing more is captured")
                      .arg(failure));
     });
+    status.reset();
     const auto captureFailure = tap.finish();
     ::close(stopFd);
 
@@ -158,11 +240,11 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("the capture is incomplete: %1; %2 bytes were not captured")
                      .arg(*captureFailure)
                      .arg(capture.bytesLost()));
-    say(QStringLiteral("%1 bytes from the instrument and %2 from the program in %3 records in %4; "
-                       "%5 removed")
+    say(QStringLiteral("%1 bytes from the instrument and %2 from the program in %3 records, %4, "
+                       "in %5; %6 removed")
             .arg(capture.bytes(CaptureDirection::ToProgram))
             .arg(capture.bytes(CaptureDirection::ToInstrument))
             .arg(capture.records())
-            .arg(options.output, link));
+            .arg(framesSoFar(frames), options.output, link));
     return outcome.end == LineTap::End::Stopped && !captureFailure ? 0 : 1;
 }

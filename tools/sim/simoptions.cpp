@@ -19,10 +19,12 @@ instrument does at 500000 bit/s: it answers SYNC_FRAME then CMD_HELLO with the a
 and takes the timebase, trigger edge and trigger level it is sent into account. Every frame is
 one piece of a sorting line: a ringing whose amplitude and offset vary from piece to piece, most
 of them inside the guides given, some above or below, with a little noise. With --replay it plays
-a line captured by lumatrax-tap instead.
+a line captured by lumatrax-tap instead; the capture format is described in
+/usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).
 
-Start lumatrax in the same directory, with a Lumatrax.cfg there that names the same port (see
---write-config). Ctrl-C ends the simulator and removes its link.)";
+Start lumatrax in the same directory: with no Lumatrax.cfg there it uses COM1, the default port;
+for another port, the directory needs a Lumatrax.cfg naming it (see --write-config). Ctrl-C ends
+the simulator and removes its link.)";
 
 SimCommandLine error(const QString& text)
 {
@@ -146,7 +148,9 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
                        "for common adapters). 0 hands it over as soon as no byte follows within "
                        "a byte time. Default: 0."),
         QStringLiteral("MS"), QStringLiteral("0"));
-    parser.addOptions({help, link.directory, link.port, seed, share, guides, noise, rate,
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
+    parser.addOptions({help, version, link.directory, link.port, seed, share, guides, noise, rate,
                        writeConfig, verbose, replay, speed, loop, packet, latency});
 
     if (!parser.parse(arguments))
@@ -155,6 +159,12 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
         SimCommandLine result;
         result.outcome = SimCommandLine::Outcome::Help;
         result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        SimCommandLine result;
+        result.outcome = SimCommandLine::Outcome::Help;
+        result.text = QStringLiteral("lumatrax-sim %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
         return result;
     }
     if (!parser.positionalArguments().isEmpty())

@@ -36,7 +36,7 @@ struct SimOptions
 
 struct SimCommandLine
 {
-    enum class Outcome { Run, Help, Error };
+    enum class Outcome { Run, Help, Error }; // Help: print `text` (the help or the version)
     Outcome outcome = Outcome::Run;
     SimOptions options;
     QString text; // the help for Help, the reason for Error

@@ -1,0 +1,88 @@
+# Makes a program's manual page (section 1) from its --help, so the page and the help never
+# disagree, and compresses it as Debian keeps manual pages (gzip -9n: no name, no time stamp).
+#
+#   cmake -DPROGRAM=path -DNAME=lumatrax-judge -DSUMMARY="..." -DSEE_ALSO="a;b" -DOUT=x.1.gz
+#         -P manpage.cmake
+
+execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} --help failed (${rc})")
+endif()
+execute_process(COMMAND ${PROGRAM} --version OUTPUT_VARIABLE version
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+# roff: a backslash is written \e; a line may not begin with a dot or an apostrophe. CMake's
+# lists split at semicolons, so they travel as a mark of their own.
+string(REPLACE "\\" "\\e" help "${help}")
+string(REPLACE ";" "@SEMICOLON@" help "${help}")
+string(REGEX MATCHALL "[^\n]*\n" lines "${help}")
+
+function(roff_text text out)
+    if(text MATCHES "^[.']")
+        set(text "\\&${text}")
+    endif()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+string(TOUPPER "${NAME}" upper)
+set(page ".TH ${upper} 1 \"\" \"${version}\" \"User Commands\"\n.SH NAME\n${NAME} \\- ${SUMMARY}\n")
+set(part usage)
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "\n$" "" line "${line}")
+    if(part STREQUAL description AND line STREQUAL "" AND page MATCHES "\\.PP\n$")
+        # One paragraph break between paragraphs.
+    elseif(part STREQUAL usage)
+        string(REGEX REPLACE "^Usage: [^ ]+ ?" "" synopsis "${line}")
+        string(REPLACE "-" "\\-" synopsis "${synopsis}")
+        string(APPEND page ".SH SYNOPSIS\n.B ${NAME}\n${synopsis}\n.SH DESCRIPTION\n")
+        set(part description)
+    elseif(line STREQUAL "Options:")
+        string(REGEX REPLACE "\\.PP\n$" "" page "${page}")
+        string(APPEND page ".SH OPTIONS\n")
+        set(part options)
+    elseif(line STREQUAL "Arguments:")
+        string(APPEND page ".SH ARGUMENTS\n")
+        set(part options)
+    elseif(part STREQUAL description)
+        if(line STREQUAL "")
+            string(APPEND page ".PP\n")
+        else()
+            roff_text("${line}" line)
+            string(APPEND page "${line}\n")
+        endif()
+    elseif(line MATCHES "^  ([^ ].*[^ ])  +([^ ].*)$")
+        # An option or an argument, its text beside it.
+        set(term "${CMAKE_MATCH_1}")
+        roff_text("${CMAKE_MATCH_2}" text)
+        string(REPLACE "-" "\\-" term "${term}")
+        string(APPEND page ".TP\n.B ${term}\n${text}\n")
+    elseif(line MATCHES "^  ([^ ].*)$")
+        # A term too long for its text to stand beside it.
+        set(term "${CMAKE_MATCH_1}")
+        string(REPLACE "-" "\\-" term "${term}")
+        string(APPEND page ".TP\n.B ${term}\n")
+    elseif(line MATCHES "^ +([^ ].*)$")
+        roff_text("${CMAKE_MATCH_1}" text)
+        string(APPEND page "${text}\n")
+    endif()
+endforeach()
+if(SEE_ALSO)
+    list(TRANSFORM SEE_ALSO APPEND "\\ (1)")
+    list(JOIN SEE_ALSO ",\n" see)
+    string(REPLACE "\\ (1)" " (1)" see "${see}")
+    set(see_lines "")
+    foreach(other IN LISTS SEE_ALSO)
+        string(REPLACE "\\ (1)" "" other "${other}")
+        string(APPEND see_lines ".BR ${other} (1)\n")
+    endforeach()
+    string(APPEND page ".SH SEE ALSO\n${see_lines}")
+endif()
+string(REPLACE "@SEMICOLON@" ";" page "${page}")
+
+get_filename_component(plain "${OUT}" NAME_WLE)
+get_filename_component(dir "${OUT}" DIRECTORY)
+file(WRITE "${dir}/${plain}" "${page}")
+execute_process(COMMAND gzip -9nf "${dir}/${plain}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "gzip ${dir}/${plain} failed (${rc})")
+endif()

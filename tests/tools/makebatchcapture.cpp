@@ -1,0 +1,28 @@
+// make-batch-capture OUT FRAMES [SEED [REJECT-SHARE]]: writes a capture of a simulated batch
+// (see batchcapture.h), to try lumatrax-judge on a large capture or to draw a picture of one.
+
+#include "tests/tools/batchcapture.h"
+
+#include <QFile>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char* argv[])
+{
+    if (argc < 3) {
+        std::fputs("usage: make-batch-capture OUT FRAMES [SEED [REJECT-SHARE]]\n", stderr);
+        return 2;
+    }
+    const qint64 frames = std::atoll(argv[2]);
+    const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
+    const double share = argc > 4 ? std::atof(argv[4]) : 0.1;
+    QFile out(QString::fromLocal8Bit(argv[1]));
+    const QByteArray file = lumatrax::test::simulatedBatch(frames, seed, share);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(file) != file.size()) {
+        std::fprintf(stderr, "make-batch-capture: %s: %s\n", argv[1],
+                     qPrintable(out.errorString()));
+        return 1;
+    }
+    return 0;
+}

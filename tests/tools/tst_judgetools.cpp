@@ -1,0 +1,436 @@
+// lumatrax-judge's field tools and the finish of the command-line programs: guides taught from
+// frames of known envelopes (the share kept, the margin, the clamping at 0 and 100, no frames);
+// bad pieces caught; the picture of a batch (guide rows, trace pixels); the report's Sorting
+// Result lines; - as standard output; --version; the tap's frame count on a capture that grows;
+// lumatrax without a desktop session; the guide sliders' tooltips; and randomly damaged captures
+// through the judge.
+
+#include "link/protocol.h"
+#include "tests/testsupport.h"
+#include "tests/tools/batchcapture.h"
+#include "tools/capture/captureframecounter.h"
+#include "tools/capture/capturejudge.h"
+#include "tools/capture/guideteacher.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace lumatrax;
+
+namespace {
+
+constexpr auto I = CaptureDirection::ToProgram;
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const char* program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromUtf8(program), arguments);
+    Run result;
+    if (!process.waitForFinished(60'000))
+        return result;
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// A frame whose samples run between two bytes: the first sample at `top`, the second at
+// `bottom`, the rest at the byte between.
+QByteArray spanning(int top, int bottom)
+{
+    QByteArray samples(SAMPLES_PER_FRAME, char((top + bottom) / 2));
+    samples[0] = char(top);
+    samples[1] = char(bottom);
+    return samples;
+}
+
+// A capture of a greeted, acknowledged and running program with these frames, 5 ms apart.
+QByteArray captureOf(const QList<QByteArray>& frames)
+{
+    QByteArray file = encodeCaptureHeader({});
+    test::appendRunStart(file);
+    std::int64_t at = 5'000;
+    for (const QByteArray& samples : frames) {
+        appendCaptureRecord(file, I, at, samples + QByteArray(10, char(128)));
+        at += 5'000;
+    }
+    return file;
+}
+
+bool save(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+std::int16_t guideAt(int v)
+{
+    return guideHeight(kScreenHeightTwips, v);
+}
+
+} // namespace
+
+class TestJudgeTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void teachFindsTheNarrowestBandThatKeepsTheShare_data();
+    void teachFindsTheNarrowestBandThatKeepsTheShare();
+    void teachOnACaptureAndTheBadPiecesItCatches();
+    void aCaptureWithoutFramesTeachesNothing();
+    void teachSaysFirstWhenReadsMayShiftFrames();
+    void plotShowsGuidesAndTracesAtTheirRows();
+    void reportLinesAreTheReportsOwn();
+    void dashIsStandardOutput_data();
+    void dashIsStandardOutput();
+    void everyProgramTellsItsVersion_data();
+    void everyProgramTellsItsVersion();
+    void frameCountFollowsACaptureAsItGrows();
+    void programWithoutADesktopSessionSaysSo();
+    void guideTooltipsShowTheNumbersTheJudgeTakes();
+    void damagedCapturesGoThroughTheJudge();
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+};
+
+void TestJudgeTools::teachFindsTheNarrowestBandThatKeepsTheShare_data()
+{
+    // Frames by their highest and lowest heights, in twips; guides by slider value.
+    QTest::addColumn<QList<int>>("envelopes"); // highest, lowest, highest, lowest, ...
+    QTest::addColumn<int>("keep");             // hundredths of a percent
+    QTest::addColumn<int>("margin");
+    QTest::addColumn<QList<int>>("expected"); // narrowest U, L, then taught U, L
+
+    // Byte 191 lies at 1204 twips, level with guide 25; byte 64 at 3592, just above guide 75
+    // (3611) and below guide 74 (3563).
+    const int top = sampleHeight(kScreenHeightTwips, 191 - 128);
+    const int bottom = sampleHeight(kScreenHeightTwips, 64 - 128);
+    QTest::newRow("a known envelope gives its guides, two steps wider")
+        << QList<int>{top, 2389, 2000, bottom, 2000, 2400} << 10000 << 2
+        << QList<int>{25, 75, 23, 77};
+    // Nine frames between guides 37 and 63, one up at 94 twips (guide 1 is 48, guide 2 is 96).
+    QList<int> nineAndOne;
+    for (int i = 0; i < 9; ++i)
+        nineAndOne << guideAt(37) + i << guideAt(63) - i;
+    nineAndOne << 94 << 2400;
+    QTest::newRow("all ten keep the one far up")
+        << nineAndOne << 10000 << 0 << QList<int>{1, 63, 1, 63};
+    QTest::newRow("90 % leave it out") << nineAndOne << 9000 << 0 << QList<int>{37, 63, 37, 63};
+    QTest::newRow("90.01 % need all ten") << nineAndOne << 9001 << 0 << QList<int>{1, 63, 1, 63};
+    QTest::newRow("the margin stops at 0 and 100")
+        << QList<int>{94, sampleHeight(kScreenHeightTwips, -128)} << 10000 << 5
+        << QList<int>{1, 100, 0, 100};
+    QTest::newRow("a tie goes to the band nearest the median middle")
+        << QList<int>{guideAt(10), guideAt(20), guideAt(40), guideAt(50), guideAt(70), guideAt(80)}
+        << 3300 << 1 << QList<int>{40, 50, 39, 51};
+    QTest::newRow("then to the higher band")
+        << QList<int>{guideAt(20), guideAt(30), guideAt(60), guideAt(70)} << 5000 << 0
+        << QList<int>{20, 30, 20, 30};
+}
+
+void TestJudgeTools::teachFindsTheNarrowestBandThatKeepsTheShare()
+{
+    QFETCH(QList<int>, envelopes);
+    QFETCH(int, keep);
+    QFETCH(int, margin);
+    QFETCH(QList<int>, expected);
+    GuideTeacher teacher;
+    for (qsizetype i = 0; i + 1 < envelopes.size(); i += 2)
+        teacher.addEnvelope(std::int16_t(envelopes[i]), std::int16_t(envelopes[i + 1]));
+    const auto taught = teacher.teach({keep, margin});
+    QVERIFY(taught);
+    QCOMPARE((QList<int>{taught->narrowest.upper, taught->narrowest.lower, taught->guides.upper,
+                         taught->guides.lower}),
+             expected);
+    QCOMPARE(taught->kept, teacher.accepted(taught->narrowest));
+    QVERIFY(taught->kept >= GuideTeacher::framesNeeded(teacher.frames(), keep));
+}
+
+void TestJudgeTools::teachOnACaptureAndTheBadPiecesItCatches()
+{
+    // The known envelope, as frames: between bytes 191 and 64, so 25,75 narrowest and 23,77
+    // taught. Of the bad pieces, one goes up to byte 250 and one down to byte 5; one is good.
+    const QString good = path(QStringLiteral("good.lmxcap"));
+    const QString bad = path(QStringLiteral("bad.lmxcap"));
+    QVERIFY(save(good, captureOf({spanning(191, 128), spanning(150, 64), spanning(140, 100)})));
+    QVERIFY(save(bad, captureOf({spanning(250, 128), spanning(128, 5), spanning(128, 128)})));
+    const Run taught = run(LUMATRAX_JUDGE_PROGRAM,
+                           {good, QStringLiteral("--teach"), QStringLiteral("--bad"), bad});
+    QCOMPARE(taught.status, 0);
+    QVERIFY2(taught.out.contains("\ntaught guides 23,77\nguides          23,77\nframes          "
+                                 "3\naccepted        3\n"),
+             taught.out.constData());
+    QVERIFY2(taught.out.contains("\nbad caught 2 of 3\n"), taught.out.constData());
+
+    const Run refused =
+        run(LUMATRAX_JUDGE_PROGRAM,
+            {good, QStringLiteral("--teach"), QStringLiteral("--guides"), QStringLiteral("25,75")});
+    QCOMPARE(refused.status, 2);
+    QVERIFY(refused.err.contains("--teach or --guides, not both"));
+}
+
+void TestJudgeTools::aCaptureWithoutFramesTeachesNothing()
+{
+    QVERIFY(!GuideTeacher().teach({}));
+    const QString empty = path(QStringLiteral("no-frames.lmxcap"));
+    QVERIFY(save(empty, captureOf({})));
+    const Run teach = run(LUMATRAX_JUDGE_PROGRAM, {empty, QStringLiteral("--teach")});
+    QCOMPARE(teach.status, 1);
+    QVERIFY2(teach.err.contains("holds no frames to teach from"), teach.err.constData());
+    QVERIFY(!teach.out.contains("taught guides"));
+}
+
+void TestJudgeTools::teachSaysFirstWhenReadsMayShiftFrames()
+{
+    // Reads of 300 bytes: each took more than a burst, so the frames after may be shifted. With
+    // the picture on standard output, everything said goes to standard error, in order.
+    const QByteArray longRead = spanning(150, 100) + QByteArray(100, char(128));
+    QByteArray file = encodeCaptureHeader({});
+    test::appendRunStart(file);
+    for (int n = 0; n < 3; ++n)
+        appendCaptureRecord(file, I, 5'000 + n * 5'000, longRead);
+    const QString capture = path(QStringLiteral("long-reads.lmxcap"));
+    QVERIFY(save(capture, file));
+    const Run teach = run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--teach"),
+                                                   QStringLiteral("--plot"), QStringLiteral("-")});
+    QCOMPARE(teach.status, 0);
+    const qsizetype warning = teach.err.indexOf("frames shifted by the read rule teach the wrong");
+    QVERIFY2(warning >= 0, teach.err.constData());
+    QVERIFY(warning < teach.err.indexOf("taught guides "));
+}
+
+void TestJudgeTools::plotShowsGuidesAndTracesAtTheirRows()
+{
+    // One accepted frame level at byte 127 (2408 twips: device row 321 at two device pixels a
+    // window pixel), one rejected frame level at byte 250 (94 twips: row 12). Guide 25 lies at
+    // 1204 twips, window pixel 80, rows 160 and 161; guide 75 at 3611, rows 480 and 481.
+    const QString capture = path(QStringLiteral("two.lmxcap"));
+    QVERIFY(save(capture, captureOf({QByteArray(SAMPLES_PER_FRAME, char(127)),
+                                     QByteArray(SAMPLES_PER_FRAME, char(250))})));
+    const Run plot =
+        run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--guides"), QStringLiteral("25,75"),
+                                     QStringLiteral("--plot"), QStringLiteral("-")});
+    QCOMPARE(plot.status, 0);
+    QVERIFY2(plot.err.contains("accepted        1\n"), plot.err.constData());
+    QImage image;
+    QVERIFY(image.loadFromData(plot.out, "PNG"));
+    QVERIFY(image.width() >= 2 * 481 && image.height() >= 2 * 321);
+    const int x = 301; // clear of the vertical grid lines (window pixels 48, 96, ...)
+    QCOMPARE(image.pixel(x, 160), 0xFFFF0000u);
+    QCOMPARE(image.pixel(x, 161), 0xFFFF0000u);
+    QCOMPARE(image.pixel(x, 480), 0xFF0000FFu);
+    QCOMPARE(image.pixel(x, 481), 0xFF0000FFu);
+    QCOMPARE(image.pixel(x, 321), 0xFF00FFFFu); // the accepted trace, cyan
+    QCOMPARE(image.pixel(x, 12), 0xFFFFA000u);  // the rejected one, amber
+    QCOMPARE(image.pixel(x, 200), 0xFF000000u); // black between them
+
+    // Written by the rule of every output: a symbolic link is followed and stays a link.
+    const QString target = path(QStringLiteral("batch.png"));
+    const QString link = path(QStringLiteral("latest.png"));
+    QVERIFY(QFile::link(target, link));
+    QCOMPARE(run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--plot"), link}).status, 0);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QVERIFY(QImage(target).width() >= 2 * 481);
+}
+
+void TestJudgeTools::reportLinesAreTheReportsOwn()
+{
+    // Above 25 only, below 75 only, both, and two inside.
+    const QString capture = path(QStringLiteral("five.lmxcap"));
+    QVERIFY(save(capture, captureOf({spanning(250, 128), spanning(128, 5), spanning(250, 5),
+                                     spanning(150, 100), spanning(128, 128)})));
+    const Run report =
+        run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--guides"), QStringLiteral("25,75"),
+                                     QStringLiteral("--report")});
+    QCOMPARE(report.status, 0);
+    const QByteArray expected = " SORTING RESULT\n"
+                                "No. Of Pcs. Tested  : 5\n"
+                                "No. of Pcs. Accepted: 2\n"
+                                "No. of Pcs. Rejected: \n"
+                                "Upper Reject        : 2\n"
+                                "Lower Reject        : 2\n"
+                                "(1 frame went both above and below the guides: counted in both "
+                                "Upper and Lower Reject)\n";
+    QVERIFY2(report.out.endsWith(expected), report.out.constData());
+}
+
+void TestJudgeTools::dashIsStandardOutput_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("outStart");
+    QTest::addColumn<QByteArray>("errPart");
+    QTest::newRow("the table") << QStringList{QStringLiteral("--csv"), QStringLiteral("-")} << 0
+                               << QByteArray("time_s,verdict,above_upper,below_lower,s0,")
+                               << QByteArray("frames          5\n");
+    QTest::newRow("the picture") << QStringList{QStringLiteral("--plot"), QStringLiteral("-"),
+                                                QStringLiteral("--report")}
+                                 << 0 << QByteArray("\x89PNG") << QByteArray(" SORTING RESULT\n");
+    QTest::newRow("not both") << QStringList{QStringLiteral("--csv"), QStringLiteral("-"),
+                                             QStringLiteral("--plot"), QStringLiteral("-")}
+                              << 2 << QByteArray()
+                              << QByteArray("only one output can go to standard output");
+}
+
+void TestJudgeTools::dashIsStandardOutput()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, outStart);
+    QFETCH(QByteArray, errPart);
+    const QString capture = path(QStringLiteral("dash.lmxcap"));
+    QVERIFY(save(capture, captureOf({spanning(250, 128), spanning(128, 5), spanning(250, 5),
+                                     spanning(150, 100), spanning(128, 128)})));
+    const Run judge = run(LUMATRAX_JUDGE_PROGRAM, QStringList{capture} + options);
+    QCOMPARE(judge.status, status);
+    QVERIFY(judge.out.startsWith(outStart));
+    QVERIFY2(judge.err.contains(errPart), judge.err.constData());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("-")));
+}
+
+void TestJudgeTools::everyProgramTellsItsVersion_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("sim") << QStringLiteral(LUMATRAX_SIM_PROGRAM)
+                         << QByteArray("lumatrax-sim 1.1\n");
+    QTest::newRow("tap") << QStringLiteral(LUMATRAX_TAP_PROGRAM)
+                         << QByteArray("lumatrax-tap 1.1\n");
+    QTest::newRow("judge") << QStringLiteral(LUMATRAX_JUDGE_PROGRAM)
+                           << QByteArray("lumatrax-judge 1.1\n");
+}
+
+void TestJudgeTools::everyProgramTellsItsVersion()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, expected);
+    const Run version = run(qPrintable(program), {QStringLiteral("--version")});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, expected);
+}
+
+void TestJudgeTools::frameCountFollowsACaptureAsItGrows()
+{
+    // Written a piece at a time, records cut anywhere, as the tap's writer may leave the file
+    // at the moment the count looks.
+    const QByteArray whole = test::simulatedBatch(40, 3, 0.2);
+    const QString file = path(QStringLiteral("growing.lmxcap"));
+    QVERIFY(save(file, {}));
+    CaptureFrameCounter counter(file);
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::Append));
+    std::uint64_t previous = 0;
+    for (qsizetype at = 0; at < whole.size(); at += 97) {
+        QVERIFY(out.write(whole.mid(at, 97)) > 0 && out.flush());
+        const std::uint64_t frames = counter.catchUp();
+        QVERIFY(frames >= previous);
+        previous = frames;
+    }
+    QCOMPARE(counter.catchUp(), std::uint64_t(40));
+    QVERIFY(!counter.unreadable());
+    QCOMPARE(judgeCapture(file, {}).summary.frames, 40);
+
+    // A capture written into a named pipe is not read back: its reader would lose the bytes.
+    const QString pipe = path(QStringLiteral("pipe.lmxcap"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    CaptureFrameCounter notCounted(pipe);
+    QCOMPARE(notCounted.catchUp(), std::uint64_t(0));
+    QVERIFY(notCounted.unreadable());
+}
+
+void TestJudgeTools::programWithoutADesktopSessionSaysSo()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    const Run lumatrax = run(LUMATRAX_PROGRAM, {}, environment);
+    QCOMPARE(lumatrax.status, 1);
+    QVERIFY2(lumatrax.err.startsWith("lumatrax: needs a desktop session") &&
+                 lumatrax.err.count('\n') == 1,
+             lumatrax.err.constData());
+}
+
+void TestJudgeTools::guideTooltipsShowTheNumbersTheJudgeTakes()
+{
+    test::Rig rig(9, false);
+    rig.start();
+    auto* high = rig.widget<QSlider>("sliderPos");
+    auto* low = rig.widget<QSlider>("sliderOff");
+    QVERIFY(high->toolTip().endsWith(u"now 50"));
+    rig.setGuides(23, 77);
+    QVERIFY2(high->toolTip().endsWith(u"now 23"), qPrintable(high->toolTip()));
+    QVERIFY2(low->toolTip().endsWith(u"now 77"), qPrintable(low->toolTip()));
+    auto* def = rig.widget<QPushButton>("cmdDef");
+    QVERIFY(def->toolTip().contains(u"both guides to the middle"));
+    def->click();
+    QVERIFY(high->toolTip().endsWith(u"now 50") && low->toolTip().endsWith(u"now 50"));
+    for (const char* name : {"cmdClose", "Report", "cmbHorizontal", "cmdPort", "cmdRetry", "cmdRun",
+                             "cmdZero", "optRising", "optFalling", "SliderTriggerLevel"})
+        QVERIFY2(!rig.widget(name)->toolTip().isEmpty(), name);
+}
+
+void TestJudgeTools::damagedCapturesGoThroughTheJudge()
+{
+    // 400 captures damaged at random (seeded, so a failure repeats): bytes changed, cut short,
+    // bytes put in. The judge, the teacher and the frame count must come through each, and agree.
+    QRandomGenerator random(20261207);
+    const QByteArray pristine = test::simulatedBatch(30, 5, 0.3);
+    const QString file = path(QStringLiteral("damaged.lmxcap"));
+    for (int n = 0; n < 400; ++n) {
+        QByteArray bytes = pristine;
+        const int damages = 1 + int(random.bounded(6));
+        for (int d = 0; d < damages && !bytes.isEmpty(); ++d) {
+            const qsizetype at = qsizetype(random.bounded(quint32(bytes.size())));
+            switch (random.bounded(4)) {
+            case 0:
+                bytes[at] = char(random.bounded(256));
+                break;
+            case 1:
+                bytes.truncate(at);
+                break;
+            case 2:
+                bytes.insert(at,
+                             QByteArray(1 + int(random.bounded(300)), char(random.bounded(256))));
+                break;
+            default:
+                bytes[at] = char(bytes[at] ^ 0x80);
+                break;
+            }
+        }
+        QVERIFY(save(file, bytes));
+        const GuidePositions guides{int(random.bounded(101)), int(random.bounded(101))};
+        const JudgeOutcome outcome = judgeCapture(file, guides);
+        const JudgeSummary& s = outcome.summary;
+        QCOMPARE(s.accepted + s.rejected(), s.frames);
+        const TeachOutcome taught = teachFromCapture(file, {10000, 2});
+        QCOMPARE(taught.error, outcome.error);
+        if (!outcome.error.isEmpty())
+            continue;
+        QCOMPARE(taught.taught ? taught.taught->frames : 0, s.frames);
+        if (taught.taught)
+            QCOMPARE(judgeCapture(file, taught.taught->guides).summary.accepted, s.frames);
+        CaptureFrameCounter counter(file);
+        QCOMPARE(qint64(counter.catchUp()), s.frames);
+    }
+}
+
+QTEST_MAIN(TestJudgeTools)
+#include "tst_judgetools.moc"

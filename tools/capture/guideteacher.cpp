@@ -1,0 +1,141 @@
+#include "tools/capture/guideteacher.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace lumatrax {
+
+namespace {
+
+// Largest sum of a highest and a lowest height: both at most the screen's height.
+constexpr int kMaxMiddleSum = 2 * int(kScreenHeightTwips);
+
+} // namespace
+
+GuideTeacher::GuideTeacher()
+    : m_limits(std::size_t(kPositions * kPositions), 0),
+      m_middles(std::size_t(kMaxMiddleSum + 1), 0)
+{
+    for (int v = 0; v < kPositions; ++v)
+        m_guideHeights[std::size_t(v)] = guideHeight(kScreenHeightTwips, v);
+}
+
+void GuideTeacher::add(const SampleArray& samples)
+{
+    std::int16_t highest = m_heights(samples[0]);
+    std::int16_t lowest = highest;
+    for (int i = 1; i < kSegmentsDrawn; ++i) {
+        const std::int16_t y = m_heights(samples[std::size_t(i)]);
+        highest = std::min(highest, y);
+        lowest = std::max(lowest, y);
+    }
+    addEnvelope(highest, lowest);
+}
+
+void GuideTeacher::addEnvelope(std::int16_t highest, std::int16_t lowest)
+{
+    const auto begin = m_guideHeights.begin();
+    const auto end = m_guideHeights.end();
+    // The largest U whose guide lies at `highest` or above (smaller Y); guide 0 lies at 0.
+    const int upperLimit = int(std::upper_bound(begin, end, highest) - begin) - 1;
+    // The smallest L whose guide lies at `lowest` or below; past 100 when none does.
+    const int lowerLimit = int(std::lower_bound(begin, end, lowest) - begin);
+    if (upperLimit >= 0 && lowerLimit < kPositions)
+        ++m_limits[std::size_t(upperLimit * kPositions + lowerLimit)];
+    const int sum = std::clamp(int(highest) + int(lowest), 0, kMaxMiddleSum);
+    ++m_middles[std::size_t(sum)];
+    ++m_frames;
+}
+
+qint64 GuideTeacher::framesNeeded(qint64 frames, int keepHundredths)
+{
+    return (frames * keepHundredths + 9999) / 10000;
+}
+
+qint64 GuideTeacher::accepted(GuidePositions guides) const
+{
+    qint64 count = 0;
+    for (int a = std::max(guides.upper, 0); a < kPositions; ++a)
+        for (int b = 0; b <= std::min(guides.lower, kPositions - 1); ++b)
+            count += m_limits[std::size_t(a * kPositions + b)];
+    return count;
+}
+
+double GuideTeacher::medianMiddleTwice() const
+{
+    // The value at a rank (0-based) in the sorted sums.
+    auto at = [this](qint64 rank) {
+        qint64 seen = 0;
+        for (std::size_t sum = 0; sum < m_middles.size(); ++sum) {
+            seen += m_middles[sum];
+            if (seen > rank)
+                return double(sum);
+        }
+        return double(kMaxMiddleSum);
+    };
+    if (m_frames % 2 == 1)
+        return at(m_frames / 2);
+    return (at(m_frames / 2 - 1) + at(m_frames / 2)) / 2.0;
+}
+
+std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) const
+{
+    if (m_frames == 0)
+        return std::nullopt;
+
+    // count[U][L]: frames accepted at (U, L), that is frames whose limits are a >= U, b <= L.
+    std::vector<qint64> count(std::size_t(kPositions * kPositions), 0);
+    auto cell = [](int u, int l) { return std::size_t(u * kPositions + l); };
+    for (int u = kPositions - 1; u >= 0; --u) {
+        qint64 row = 0; // frames with a == u and b <= l
+        for (int l = 0; l < kPositions; ++l) {
+            row += m_limits[cell(u, l)];
+            count[cell(u, l)] = row + (u + 1 < kPositions ? count[cell(u + 1, l)] : 0);
+        }
+    }
+
+    TaughtGuides taught;
+    taught.frames = m_frames;
+    taught.needed = std::max<qint64>(1, framesNeeded(m_frames, request.keepHundredths));
+    const double median = medianMiddleTwice();
+    // Widths from the narrowest up; within the first width that keeps enough, the band whose
+    // middle lies nearest the median middle, then the smaller U.
+    for (int width = 0; width < kPositions; ++width) {
+        bool found = false;
+        double bestDistance = 0.0;
+        for (int u = 0; u + width < kPositions; ++u) {
+            const int l = u + width;
+            if (count[cell(u, l)] < taught.needed)
+                continue;
+            const double distance = std::abs(double(m_guideHeights[std::size_t(u)]) +
+                                             m_guideHeights[std::size_t(l)] - median);
+            if (!found || distance < bestDistance) {
+                found = true;
+                bestDistance = distance;
+                taught.narrowest = {u, l};
+                taught.kept = count[cell(u, l)];
+            }
+        }
+        if (found)
+            break;
+    }
+    taught.guides = {std::max(0, taught.narrowest.upper - request.margin),
+                     std::min(kPositions - 1, taught.narrowest.lower + request.margin)};
+    return taught;
+}
+
+TeachOutcome teachFromCapture(const QString& path, const TeachRequest& request)
+{
+    GuideTeacher teacher;
+    const JudgeOutcome read = judgeCapture(
+        path, {}, [&teacher](const JudgedFrame& frame) { teacher.add(frame.samples); });
+    TeachOutcome outcome;
+    outcome.error = read.error;
+    outcome.warning = read.warning;
+    outcome.reads = read.reads;
+    if (read.error.isEmpty())
+        outcome.taught = teacher.teach(request);
+    return outcome;
+}
+
+} // namespace lumatrax
