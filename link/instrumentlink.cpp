@@ -1,5 +1,7 @@
 #include "link/instrumentlink.h"
 
+#include "link/linktiming.h"
+
 #include <QTimer>
 
 namespace lumatrax {
@@ -9,7 +11,7 @@ InstrumentLink::InstrumentLink(QObject* parent)
 {
     setObjectName(QStringLiteral("link"));
     m_tmrFirst->setObjectName(QStringLiteral("tmrFirst"));
-    m_tmrFirst->setInterval(1000);
+    m_tmrFirst->setInterval(linktiming::kDetectionDelay);
     m_tmrFirst->start();
     connect(m_tmrFirst, &QTimer::timeout, this, &InstrumentLink::tmrFirst_Timer);
     connect(m_cm, &CommPort::linkLost, this, &InstrumentLink::cm_LinkLost);

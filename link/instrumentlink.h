@@ -29,9 +29,10 @@ enum class LinkState {
 // the state is told by stateChanged(); the window sets its widgets from state(), port() and
 // offersRetry().
 //
-// The detection timer runs from the link's creation with an interval of 1000 ms, so at start-up
-// the check comes about a second after the program started; an attempt that follows a failure or
-// a loss starts a new one-second wait once it has greeted the instrument.
+// The detection timer runs from the link's creation with an interval of kDetectionDelay (one
+// second, linktiming.h), so at start-up the check comes about a second after the program started;
+// an attempt that follows a failure, a loss or silence starts a new wait once it has greeted the
+// instrument.
 class InstrumentLink : public QObject
 {
     Q_OBJECT
