@@ -25,6 +25,11 @@ inline constexpr std::chrono::milliseconds kBackPressurePoll = 20ms;
 // the port's settings are restored: 10000 bytes at 500000 bit/s, far more than any command.
 inline constexpr std::chrono::milliseconds kCloseFlush = 200ms;
 
+// From the stop sent to a silent instrument to the greeting of the new attempt: an instrument
+// still streaming finishes the frame it is sending (4.2 ms on the line) and an adapter may hold
+// more, and bytes arriving after the greeting would spoil its answer.
+inline constexpr std::chrono::milliseconds kStopSettle = 100ms;
+
 // From the greeting to the detection check, which reads the instrument's answer.
 inline constexpr std::chrono::milliseconds kDetectionDelay = 1000ms;
 
