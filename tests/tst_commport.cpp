@@ -3,13 +3,93 @@
 #include "link/commport.h"
 #include "tests/testsupport.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <thread>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
+
+namespace {
+
+// The process's limit on open files lowered for as long as the object lives: the system then
+// refuses new descriptors, and poll() refuses more descriptors than the limit.
+class FileLimit
+{
+public:
+    explicit FileLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        m_set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~FileLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    FileLimit(const FileLimit&) = delete;
+    FileLimit& operator=(const FileLimit&) = delete;
+    [[nodiscard]] bool isSet() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    bool m_set = false;
+};
+
+// Waits for a condition on this thread without running its event loop: whatever the port posts
+// to this thread waits meanwhile.
+template <typename Predicate> bool spinUntil(Predicate done, std::chrono::milliseconds timeout = 5s)
+{
+    const QDeadlineTimer deadline(timeout);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Bytes the port's reading thread ("lumatrax-port") has read from the system so far, as the
+// system counts them; -1 when there is no such thread.
+qint64 bytesReadByThePortsThread()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "lumatrax-port")
+            continue;
+        QFile io(tasks.filePath(task + QStringLiteral("/io")));
+        if (!io.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : io.readAll().split('\n'))
+            if (line.startsWith("rchar:"))
+                return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// The descriptors above 2 that a program started now inherits, with what each one is.
+QStringList descriptorsAChildInherits()
+{
+    QProcess child;
+    child.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; "
+                                "if [ \"$n\" -gt 2 ]; then printf '%s ' \"$n\"; readlink \"$f\"; fi; "
+                                "done")});
+    if (!child.waitForFinished(10000))
+        return {QStringLiteral("the child did not finish")};
+    return QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
 
 class TestCommPort : public QObject
 {
@@ -22,6 +102,10 @@ private slots:
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
+    void readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss();
+    void aFailingWaitOfTheReadingThreadIsALoss();
+    void withoutAWakeUpPipeOpeningFailsWithAMessage();
+    void aProgramStartedMeanwhileInheritsNothingOfThePort();
 
 private:
     struct Line
@@ -181,6 +265,103 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     QCOMPARE(line.port.open(), std::nullopt);
     line.instrument.pullPlug();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 3000);
+}
+
+void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    QByteArray delivered;
+    QStringList order;
+    bool first = true;
+    connect(&line.port, &CommPort::linkLost, this, [&] { order << "lost"; });
+    connect(&line.port, &CommPort::comm, this, [&] {
+        for (const QByteArray& read : line.port.reads())
+            delivered += read;
+        order << "reads";
+        if (!std::exchange(first, false))
+            return;
+        // While the first read is handled, two more frames come and are read by the port's
+        // thread, within a turn interval of the first: held back for the next turn. Then the
+        // cable goes, before this handler returns.
+        const qint64 before = bytesReadByThePortsThread();
+        QVERIFY(before >= 0);
+        QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'b')));
+        QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'c')));
+        QVERIFY(spinUntil(
+            [&] { return bytesReadByThePortsThread() >= before + 2 * FRAME_RX_THRESHOLD; }));
+        line.instrument.pullPlug();
+        QVERIFY(spinUntil([&] { return !line.port.portOpen(); }));
+    });
+    // An event loop that wakes as soon as the port posts, so the first turn comes right away.
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'a')));
+    QVERIFY(lost.wait(5000));
+    QCOMPARE(delivered, QByteArray(FRAME_RX_THRESHOLD, 'a') + QByteArray(FRAME_RX_THRESHOLD, 'b') +
+                            QByteArray(FRAME_RX_THRESHOLD, 'c'));
+    QCOMPARE(order.last(), QStringLiteral("lost"));
+    QCOMPARE(order.count("lost"), 1);
+}
+
+void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    {
+        // poll() on the port and the thread's wake-up refuses two descriptors now.
+        const FileLimit limit(1);
+        QVERIFY(limit.isSet());
+        line.port.setRThreshold(FRAME_RX_THRESHOLD); // the thread waits again
+        QVERIFY(spinUntil([&] { return !line.port.portOpen(); }));
+    }
+    QVERIFY(lost.wait(5000));
+    const QString text = lost.at(0).at(0).toString();
+    QVERIFY2(text.startsWith("COM4 (" + line.instrument.devicePath() +
+                             "): The connection to the device was lost ("),
+             qPrintable(text));
+    // Commands are refused with that loss, not swallowed.
+    const auto refused = line.port.output(toBytes(CMD_HELLO));
+    QVERIFY(refused && refused->contains("The connection to the device was lost"));
+    QVERIFY(!lost.wait(100));
+    QCOMPARE(lost.count(), 1);
+    // The device itself is fine: it opens again.
+    QCOMPARE(line.port.open(), std::nullopt);
+    QCOMPARE(line.port.output(toBytes(CMD_HELLO)), std::nullopt);
+    QVERIFY(line.instrument.waitForReceived(4, 3s));
+}
+
+void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
+{
+    Line line(4);
+    // Room for one more descriptor, which opening the device takes, and none for a pipe.
+    const int lowestFree = ::fcntl(0, F_DUPFD, 0);
+    const int nextFree = ::fcntl(0, F_DUPFD, 0);
+    QVERIFY(lowestFree >= 0 && nextFree > lowestFree);
+    ::close(lowestFree);
+    ::close(nextFree);
+    std::optional<QString> error;
+    {
+        const FileLimit limit{rlim_t(nextFree)};
+        QVERIFY(limit.isSet());
+        error = line.port.open();
+    }
+    QVERIFY(error);
+    QCOMPARE(*error, QStringLiteral("COM4 (%1): %2")
+                         .arg(line.instrument.devicePath(), qt_error_string(EMFILE)));
+    QVERIFY(!line.port.portOpen());
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.close();
+}
+
+void TestCommPort::aProgramStartedMeanwhileInheritsNothingOfThePort()
+{
+    Line line(4);
+    const QStringList before = descriptorsAChildInherits();
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    QCOMPARE(descriptorsAChildInherits(), before);
 }
 
 QTEST_MAIN(TestCommPort)
