@@ -1,79 +1,24 @@
 // The serial port component on a pseudo-terminal, with the virtual instrument at the far end.
 
 #include "link/commport.h"
+#include "tests/processprobe.h"
+#include "tests/systemfaults.h"
 #include "tests/testsupport.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <thread>
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The process's limit on open files lowered for as long as the object lives: the system then
-// refuses new descriptors, and poll() refuses more descriptors than the limit.
-class FileLimit
-{
-public:
-    explicit FileLimit(rlim_t soft)
-    {
-        ::getrlimit(RLIMIT_NOFILE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = soft;
-        m_set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
-    }
-    ~FileLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
-    FileLimit(const FileLimit&) = delete;
-    FileLimit& operator=(const FileLimit&) = delete;
-    [[nodiscard]] bool isSet() const { return m_set; }
-
-private:
-    rlimit m_saved{};
-    bool m_set = false;
-};
-
-// Waits for a condition on this thread without running its event loop: whatever the port posts
-// to this thread waits meanwhile.
-template <typename Predicate> bool spinUntil(Predicate done, std::chrono::milliseconds timeout = 5s)
-{
-    const QDeadlineTimer deadline(timeout);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// Bytes the port's reading thread ("lumatrax-port") has read from the system so far, as the
-// system counts them; -1 when there is no such thread.
-qint64 bytesReadByThePortsThread()
-{
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "lumatrax-port")
-            continue;
-        QFile io(tasks.filePath(task + QStringLiteral("/io")));
-        if (!io.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray& line : io.readAll().split('\n'))
-            if (line.startsWith("rchar:"))
-                return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
-}
 
 // The descriptors above 2 that a program started now inherits, with what each one is.
 QStringList descriptorsAChildInherits()
@@ -285,14 +230,15 @@ void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
         // While the first read is handled, two more frames come and are read by the port's
         // thread, within a turn interval of the first: held back for the next turn. Then the
         // cable goes, before this handler returns.
-        const qint64 before = bytesReadByThePortsThread();
+        const test::PortThreadProbe portThread;
+        const qint64 before = portThread.bytesRead();
         QVERIFY(before >= 0);
         QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'b')));
         QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'c')));
-        QVERIFY(spinUntil(
-            [&] { return bytesReadByThePortsThread() >= before + 2 * FRAME_RX_THRESHOLD; }));
+        QVERIFY(test::spinUntil(
+            [&] { return portThread.bytesRead() >= before + 2 * FRAME_RX_THRESHOLD; }));
         line.instrument.pullPlug();
-        QVERIFY(spinUntil([&] { return !line.port.portOpen(); }));
+        QVERIFY(test::spinUntil([&] { return !line.port.portOpen(); }));
     });
     // An event loop that wakes as soon as the port posts, so the first turn comes right away.
     QSignalSpy lost(&line.port, &CommPort::linkLost);
@@ -311,10 +257,10 @@ void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
     QSignalSpy lost(&line.port, &CommPort::linkLost);
     {
         // poll() on the port and the thread's wake-up refuses two descriptors now.
-        const FileLimit limit(1);
+        const test::FileLimit limit(1);
         QVERIFY(limit.isSet());
         line.port.setRThreshold(FRAME_RX_THRESHOLD); // the thread waits again
-        QVERIFY(spinUntil([&] { return !line.port.portOpen(); }));
+        QVERIFY(test::spinUntil([&] { return !line.port.portOpen(); }));
     }
     QVERIFY(lost.wait(5000));
     const QString text = lost.at(0).at(0).toString();
@@ -343,7 +289,7 @@ void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
     ::close(nextFree);
     std::optional<QString> error;
     {
-        const FileLimit limit{rlim_t(nextFree)};
+        const test::FileLimit limit{rlim_t(nextFree)};
         QVERIFY(limit.isSet());
         error = line.port.open();
     }
