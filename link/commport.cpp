@@ -24,6 +24,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace lumatrax {
@@ -42,6 +43,13 @@ constexpr qsizetype kMaxQueuedBytes = 64 * 1024;
 
 // A byte's time on the line: ten bits (8N1) at the link's speed.
 constexpr std::chrono::microseconds kByteTime{10'000'000 / kBaudRate};
+
+// The most a read of a terminal returns at once on Linux while VMIN is larger (its reads go
+// through a buffer of this size, and each piece falls short of VMIN).
+constexpr ssize_t kTerminalPiece = 64;
+
+// The largest VMIN a terminal takes (its c_cc entries are bytes).
+constexpr int kMaxMinimum = 255;
 
 using linktiming::kBackPressurePoll;
 using linktiming::kCloseFlush;
@@ -92,8 +100,10 @@ public:
             if (n > 0) {
                 to.append(chunk, n);
                 // A read that did not fill the chunk took what waited; asking again would
-                // only cost a call that finds nothing.
-                if (n < qsizetype(sizeof chunk))
+                // only cost a call that finds nothing. But while VMIN exceeds it, Linux hands a
+                // terminal's bytes out kTerminalPiece at a time, so a read of just that many
+                // may have left more.
+                if (n < qsizetype(sizeof chunk) && n != kTerminalPiece)
                     return true;
             } else if (n < 0 && errno == EINTR) {
                 continue;
@@ -104,6 +114,27 @@ public:
                 return false;
             }
         }
+        return true;
+    }
+
+    // Lets the system hold the reading thread until a read can complete: with VTIME 0, poll()
+    // reports the port readable only once VMIN bytes wait, so VMIN follows the bytes the
+    // threshold still needs beyond those already taken (up to 255; a larger remainder is read in
+    // parts). Exact either way: a read is handed over only once the threshold is reached. False
+    // when the system refuses the setting; errno then tells why. Under `io`.
+    bool holdUntilReadable()
+    {
+        const int wanted = std::clamp<qsizetype>(threshold - pending.size(), 1, kMaxMinimum);
+        if (wanted == minimum)
+            return true;
+        termios settings{};
+        if (::tcgetattr(fd, &settings) != 0)
+            return false;
+        settings.c_cc[VMIN] = cc_t(wanted);
+        settings.c_cc[VTIME] = 0;
+        if (::tcsetattr(fd, TCSANOW, &settings) != 0)
+            return false;
+        minimum = wanted;
         return true;
     }
 
@@ -140,6 +171,7 @@ public:
     std::mutex io; // the descriptor and everything below, up to `reads`
     int fd = -1;   // the open port's descriptor; -1 before opening and after closing
     int threshold = 0;
+    int minimum = -1;   // the port's VMIN as last set here; -1 before
     QByteArray pending; // read, waiting for the threshold
     QByteArray tx;      // accepted for sending, not yet taken by the system
     bool stop = false;
@@ -239,8 +271,13 @@ private:
                     std::lock_guard readsLock(line.readsMutex);
                     backPressure = line.queuedBytes >= kMaxQueuedBytes;
                 }
-                if (line.threshold > 0 && !backPressure)
+                if (line.threshold > 0 && !backPressure) {
+                    if (!line.holdUntilReadable()) {
+                        line.fail(errno);
+                        break;
+                    }
                     events |= POLLIN;
+                }
                 if (!line.tx.isEmpty())
                     events |= POLLOUT;
             }
@@ -277,11 +314,13 @@ private:
                 }
                 if (line.lost)
                     break;
+                // Bytes are taken only when the system reports a read's worth: a wake-up for
+                // writing or for the threshold leaves fewer where they are.
                 const bool reading = line.threshold > 0 && !backPressure;
                 if (!line.writePending()) {
                     line.fail(errno);
                     ended = true;
-                } else if (reading && !takeRead(line, completed)) {
+                } else if (reading && (fds[0].revents & POLLIN) && !takeRead(line, completed)) {
                     line.fail(errno);
                     ended = true;
                 } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
