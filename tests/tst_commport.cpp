@@ -48,6 +48,7 @@ private slots:
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
     void readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss();
+    void aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing();
     void aFailingWaitOfTheReadingThreadIsALoss();
     void withoutAWakeUpPipeOpeningFailsWithAMessage();
     void aProgramStartedMeanwhileInheritsNothingOfThePort();
@@ -248,6 +249,32 @@ void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
                             QByteArray(FRAME_RX_THRESHOLD, 'c'));
     QCOMPARE(order.last(), QStringLiteral("lost"));
     QCOMPARE(order.count("lost"), 1);
+}
+
+void TestCommPort::aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    std::vector<qsizetype> turnBytes;
+    QByteArray delivered;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        const qsizetype before = delivered.size();
+        for (const QByteArray& read : line.port.reads())
+            delivered += read;
+        turnBytes.push_back(delivered.size() - before);
+    });
+    // More than a second of the line while this thread takes no turn: the port's thread keeps
+    // 64 KiB for it, the system the rest (a pseudo-terminal holds about 10 KiB).
+    QByteArray sent;
+    for (int i = 0; i < 340; ++i)
+        sent += QByteArray(FRAME_RX_THRESHOLD, char(i % 251));
+    QVERIFY(line.instrument.sendRaw(sent));
+    QVERIFY(test::spinUntil(
+        [&] { return line.instrument.bytesSent() == std::uint64_t(sent.size()); }, 20s));
+    QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), sent.size(), 10000);
+    QVERIFY(delivered == sent);
+    QVERIFY2(turnBytes.front() < 64 * 1024 + 4096, qPrintable(QString::number(turnBytes.front())));
 }
 
 void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
