@@ -265,11 +265,16 @@ void TestCommPort::aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing()
         turnBytes.push_back(delivered.size() - before);
     });
     // More than a second of the line while this thread takes no turn: the port's thread keeps
-    // 64 KiB for it, the system the rest (a pseudo-terminal holds about 10 KiB).
+    // 64 KiB for it (and the read that crossed that), the system the rest (a pseudo-terminal
+    // holds about 10 KiB).
     QByteArray sent;
-    for (int i = 0; i < 340; ++i)
-        sent += QByteArray(FRAME_RX_THRESHOLD, char(i % 251));
-    QVERIFY(line.instrument.sendRaw(sent));
+    for (int i = 0; i < 340; ++i) {
+        VirtualInstrument::Frame frame;
+        frame.fill(std::uint8_t(i % 251));
+        QVERIFY(line.instrument.sendFrame(frame));
+        sent += QByteArray(SAMPLES_PER_FRAME, char(i % 251)) +
+                QByteArray(FRAME_RX_THRESHOLD - SAMPLES_PER_FRAME, char(SAMPLE_OFFSET));
+    }
     QVERIFY(test::spinUntil(
         [&] { return line.instrument.bytesSent() == std::uint64_t(sent.size()); }, 20s));
     QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), sent.size(), 10000);
