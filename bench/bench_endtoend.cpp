@@ -16,8 +16,15 @@
 // With --breakdown it also charges the user-interface thread's CPU time to the kinds of event it
 // handled; timing every event costs a little CPU of its own, so the total is then a little higher.
 //
-//   bench_endtoend [FRAMES] [--breakdown] [--program-only]
-//                                  (default 5000 frames, 21 s of line time each; the last option
+// With --packet N the same frames reach both readers as a USB adapter hands them over: the
+// stream, back to back, in packets of at most N bytes paced at the line rate, whose packets do
+// not respect burst boundaries (lumatrax-sim --packet N, latency 0). CPU per frame is then per
+// 210-byte burst sent. The program's reads of 210 bytes or more then take the head of the next
+// burst and shift every later frame, so it prints how many reads were judged, not frames matched
+// or latency; the bare reader stays as it is and cuts its stream into 210-byte frames.
+//
+//   bench_endtoend [FRAMES] [--breakdown] [--program-only] [--packet N]
+//                                  (default 5000 frames, 21 s of line time each; --program-only
 //                                  leaves the bare reader out, for profiling the program alone)
 
 #include "app/mainwindow.h"
@@ -148,8 +155,9 @@ const char* eventName(QEvent::Type type)
 class Stream
 {
 public:
-    Stream(const QString& directory, int frames)
-        : m_sim(options(directory)), m_sent(std::size_t(frames)), m_made(std::size_t(frames))
+    Stream(const QString& directory, int frames, int packetSize)
+        : m_sim(options(directory, packetSize)), m_sent(std::size_t(frames)),
+          m_made(std::size_t(frames))
     {
         m_sim.instrument().setFrameSource([this, frames](std::uint64_t n) {
             if (n + 1 == std::uint64_t(frames))
@@ -175,11 +183,12 @@ public:
     [[nodiscard]] const std::vector<Clock::time_point>& made() const { return m_made; }
 
 private:
-    static SimOptions options(const QString& directory)
+    static SimOptions options(const QString& directory, int packetSize)
     {
         SimOptions o;
         o.directory = directory;
         o.port = 1;
+        o.packetSize = packetSize;
         return o;
     }
 
@@ -199,10 +208,10 @@ struct Measured
 
 // The bare reader: blocking reads of the line, each burst's 200 samples judged against two byte
 // limits, counted. No Qt event loop.
-Measured bareReader(const QString& directory, int frames)
+Measured bareReader(const QString& directory, int frames, int packetSize)
 {
     Measured m;
-    Stream stream(directory, frames);
+    Stream stream(directory, frames, packetSize);
     if (!stream.start())
         return m;
     const int fd = ::open(QFile::encodeName(stream.instrument().devicePath()).constData(),
@@ -267,14 +276,25 @@ int main(int argc, char* argv[])
     int frames = 5000;
     bool breakdown = false;
     bool bareToo = true;
+    int packetSize = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--breakdown")
             breakdown = true;
         else if (std::string_view(argv[i]) == "--program-only")
             bareToo = false;
+        else if (std::string_view(argv[i]) == "--packet" && i + 1 < argc)
+            packetSize = std::atoi(argv[++i]);
         else
             frames = std::max(10, std::atoi(argv[i]));
     }
+    if (packetSize != 0 && (packetSize < VirtualInstrument::kMinPacketSize ||
+                            packetSize > VirtualInstrument::kMaxPacketSize)) {
+        std::fprintf(stderr, "--packet must be 0 or from %d to %d\n",
+                     VirtualInstrument::kMinPacketSize, VirtualInstrument::kMaxPacketSize);
+        return 2;
+    }
+    const bool whole = packetSize == 0;
+    const qint64 bytesToSend = qint64(frames) * FRAME_RX_THRESHOLD;
 
     QTemporaryDir dir;
     QFile config(configFilePath(dir.path()));
@@ -291,7 +311,7 @@ int main(int argc, char* argv[])
     int unmatched = 0;
     long switches = 0;
     {
-        Stream stream(dir.path(), frames);
+        Stream stream(dir.path(), frames, packetSize);
         if (!stream.start()) {
             std::fprintf(stderr, "cannot start the simulator: %s\n",
                          qPrintable(stream.errorString()));
@@ -313,12 +333,16 @@ int main(int argc, char* argv[])
         window.findChild<QSlider*>("sliderOff")->setValue(kLowerGuide);
         runUntil([] { return false; }, std::chrono::milliseconds(200)); // first paints settle
 
-        // Each frame judged, matched with the frames sent, in order.
+        // Each frame judged, matched with the frames sent, in order, where bursts arrive whole.
         std::size_t next = 0;
+        qint64 bytesRead = 0;
         latency.reserve(std::size_t(frames));
         QObject::connect(&window, &MainWindow::frameJudged, &window, [&](const QByteArray& read) {
             const auto at = Clock::now();
             ++program.judged;
+            bytesRead += read.size();
+            if (!whole)
+                return;
             VirtualInstrument::Frame samples{};
             std::copy_n(read.constData(), samples.size(), samples.begin());
             const auto& sent = stream.sent();
@@ -345,9 +369,11 @@ int main(int argc, char* argv[])
             [&] {
                 if (!allSent && stream.instrument().framesSent() >= std::uint64_t(frames))
                     allSent = Clock::now();
-                // A frame lost never comes: a second after the last one, stop.
-                return allSent && (program.judged >= std::size_t(frames) ||
-                                   Clock::now() - *allSent > std::chrono::seconds(1));
+                // A frame lost never comes: a second after the last one, stop. In packets, the
+                // reads have taken all but the tail that never reaches 210 bytes.
+                const bool allRead = whole ? program.judged >= std::size_t(frames)
+                                           : bytesRead > bytesToSend - FRAME_RX_THRESHOLD;
+                return allSent && (allRead || Clock::now() - *allSent > std::chrono::seconds(1));
             },
             std::chrono::duration_cast<std::chrono::milliseconds>(lineTime) +
                 std::chrono::seconds(10));
@@ -360,7 +386,7 @@ int main(int argc, char* argv[])
         stream.stop();
 
         if (breakdown) {
-            const double perFrame = double(std::max<std::size_t>(1, program.judged));
+            const double perFrame = double(std::max<std::uint64_t>(1, program.sent));
             std::printf("CPU per frame, user-interface thread %8.1f us, of which\n",
                         microseconds(uiCpu) / perFrame);
             std::chrono::nanoseconds inEvents{0}, other{0};
@@ -377,7 +403,7 @@ int main(int argc, char* argv[])
         }
     }
 
-    const Measured bare = bareToo ? bareReader(dir.path(), frames) : Measured{};
+    const Measured bare = bareToo ? bareReader(dir.path(), frames, packetSize) : Measured{};
 
     std::sort(latency.begin(), latency.end());
     const auto at = [&](double q) {
@@ -385,27 +411,38 @@ int main(int argc, char* argv[])
                    ? 0.0
                    : latency[std::min(latency.size() - 1, std::size_t(q * double(latency.size())))];
     };
+    // Per 210-byte burst sent: in packets the program judges fewer, longer reads.
     const auto perFrame = [](const Measured& m) {
-        return microseconds(m.cpu) / double(std::max<std::size_t>(1, m.judged));
+        // The last burst is counted just after its write returns, perhaps after it was read.
+        const std::uint64_t sent = std::max<std::uint64_t>(m.sent, m.judged);
+        return microseconds(m.cpu) / double(std::max<std::uint64_t>(1, sent));
     };
     std::printf("frames sent                     %8llu  in %.2f s (%.1f per second)\n",
                 static_cast<unsigned long long>(program.sent), program.seconds,
                 double(program.sent) / program.seconds);
-    std::printf("frames judged                   %8zu  (%zu matched a frame sent, in order; "
-                "%d matched none)\n",
-                program.judged, latency.size(), unmatched);
+    if (whole)
+        std::printf("frames judged                   %8zu  (%zu matched a frame sent, in order; "
+                    "%d matched none)\n",
+                    program.judged, latency.size(), unmatched);
+    else
+        std::printf("line                            packets of at most %d bytes, back to back\n"
+                    "reads judged                    %8zu  (reads of 210 bytes or more; they "
+                    "take the head of the next burst)\n",
+                    packetSize, program.judged);
     std::printf("CPU per frame, program          %8.1f us  (every thread but the simulator's)\n",
                 perFrame(program));
     std::printf("  of which the user-interface   %8.1f us\n",
-                microseconds(uiCpu) / double(std::max<std::size_t>(1, program.judged)));
+                microseconds(uiCpu) / double(std::max<std::uint64_t>(1, program.sent)));
     std::printf("CPU per frame, bare reader      %8.1f us  (%zu of %llu frames judged)\n",
                 perFrame(bare), bare.judged, static_cast<unsigned long long>(bare.sent));
     std::printf("ratio, program to bare reader   %8.2f\n",
                 perFrame(program) / std::max(0.001, perFrame(bare)));
     std::printf("user-interface thread wake-ups  %8.1f per second\n",
                 double(switches) / program.seconds);
-    std::printf("latency, burst to lamps         median %.0f us, p99 %.0f us, max %.0f us\n",
-                at(0.5), at(0.99), latency.empty() ? 0.0 : latency.back());
-    std::printf("targets: every frame judged, ratio at most 2.5, p99 under 20000 us\n");
+    if (whole) {
+        std::printf("latency, burst to lamps         median %.0f us, p99 %.0f us, max %.0f us\n",
+                    at(0.5), at(0.99), latency.empty() ? 0.0 : latency.back());
+        std::printf("targets: every frame judged, ratio at most 2.5, p99 under 20000 us\n");
+    }
     return 0;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 // Saving a whole file: the one writer behind the configuration file and the report. It needs no
-// widgets and includes nothing of the other folders.
+// widgets and includes nothing of the other folders. It writes by the rule of
+// common/outputfile.h: a symbolic link is followed and kept, a character device or a named pipe
+// is written as it stands, a directory or a block device is refused, and only a regular file is
+// ever replaced.
 //
-// The content is written into a temporary file beside the target and renamed over it only once
+// A regular file gets its content through a temporary file beside it, renamed over it only once
 // every byte is written, so a crash, a full disk or a vanished directory never leaves a
 // half-written file: an earlier file of that name stays as it was and no temporary file is left
 // behind.
@@ -27,6 +30,8 @@ struct SaveFailure
 {
     QString fileName;
     QString reason;
+    int error =
+        0; // the system's error number behind the reason; 0 for a refusal of the writer's own
 };
 
 // Makes bytes the whole content of fileName. Returns the failure, or nothing on success.

@@ -3,7 +3,8 @@
 // The input is read as UTF-16 code units (any value, lone surrogates too): the first byte
 // chooses the sorting basis, then each of the first twelve text fields takes a length byte and
 // that many units, and the last field takes whatever remains. The report's bytes are checked
-// against its fixed shape, written to a real file and read back.
+// against its fixed shape (each character of a field's composed form one byte, "?" exactly for
+// the characters found unrepresentable), written to a real file and read back.
 
 #include "fuzz/scratchdirectory.h"
 #include "report/reportfile.h"
@@ -97,15 +98,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     *texts.back() = in.rest();
 
     const QByteArray report = reportBytes(f);
+    const bool unrepresentable = !unrepresentableCharacters(f).isEmpty();
     qsizetype expectedSize = kEmptyReportSize - (f.chCompSelected ? 0 : 1);
+    bool questionMarkMade = false;
     for (const QString* text : texts) {
-        const QByteArray encoded = encodeLatin1(*text);
-        require(encoded.size() == characters(*text), "a character did not become one byte");
+        const QString composed = composedForm(*text);
+        const QByteArray encoded = encodeWindows1252(composed);
+        require(encoded.size() == characters(composed), "a character did not become one byte");
         require(report.contains(encoded), "a field's text is missing from the report");
+        questionMarkMade |= encoded.count('?') > composed.count(u'?');
         expectedSize += encoded.size();
     }
+    require(questionMarkMade == unrepresentable, "\"?\" written where nothing was found, or not");
     require(report.size() == expectedSize, "the report is not labels, values and line ends");
-    require(report.endsWith("Tested By           : " + encodeLatin1(f.testedBy) + "\r\n"),
+    require(report.endsWith("Tested By           : " + encodeWindows1252(composedForm(f.testedBy)) +
+                            "\r\n"),
             "the report does not end with the tester's line");
 
     const QString path = QDir(directory->path()).filePath(QStringLiteral("report.txt"));

@@ -3,6 +3,10 @@
 #include "common/savefile.h"
 
 #include <QDir>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
 
 namespace lumatrax {
 
@@ -34,24 +38,96 @@ constexpr char kTestedBy[] = "Tested By           : ";
 static_assert(sizeof kCompanyName - 1 == 14 && sizeof kMaterial - 1 == 14);
 static_assert(sizeof kPiecesTested - 1 == 22 && sizeof kTestedBy - 1 == 22);
 
+// The characters of Windows-1252's bytes 0x80..0x9F; 0 where a byte stands for nothing.
+constexpr std::array<char32_t, 32> kWindows1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 0x88
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 0x98
+};
+
+// Calls each with every character of the text: a surrogate pair as the one character beyond
+// U+FFFF it stands for, and any other UTF-16 unit (a lone surrogate too) as itself.
+template <typename Each> void forEachCharacter(QStringView text, Each each)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            each(QChar::surrogateToUcs4(c, text[i + 1]));
+            ++i;
+        } else {
+            each(char32_t(c.unicode()));
+        }
+    }
+}
+
+// The typed texts in the order the report writes them.
+std::array<const QString*, 13> fieldsInReportOrder(const ReportFields& f)
+{
+    return {&f.companyName,   &f.address,       &f.reportNo, &f.date,         &f.customer,
+            &f.nomenclature,  &f.batchNo,       &f.material, &f.piecesTested, &f.piecesAccepted,
+            &f.upperRejected, &f.lowerRejected, &f.testedBy};
+}
+
 } // namespace
 
-QByteArray encodeLatin1(QStringView text)
+std::optional<char> windows1252Byte(char32_t codePoint)
+{
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF))
+        return char(codePoint);
+    if (codePoint <= 0xFF)
+        return std::nullopt; // a C1 control character
+    const auto at = std::find(kWindows1252High.begin(), kWindows1252High.end(), codePoint);
+    if (at == kWindows1252High.end())
+        return std::nullopt;
+    return char(0x80 + (at - kWindows1252High.begin()));
+}
+
+QString composedForm(QStringView text)
+{
+    return text.toString().normalized(QString::NormalizationForm_C);
+}
+
+QByteArray encodeWindows1252(QStringView text)
 {
     QByteArray out;
     out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.unicode() <= 0xFF) {
-            out += char(c.unicode());
-            continue;
-        }
-        // A surrogate pair is one character beyond U+FFFF: one '?' for both halves.
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-        out += '?';
-    }
+    forEachCharacter(text, [&out](char32_t c) { out += windows1252Byte(c).value_or('?'); });
     return out;
+}
+
+QList<char32_t> unrepresentableCharacters(const ReportFields& f)
+{
+    QList<char32_t> found;
+    for (const QString* text : fieldsInReportOrder(f)) {
+        forEachCharacter(composedForm(*text), [&found](char32_t c) {
+            if (!windows1252Byte(c) && !found.contains(c))
+                found << c;
+        });
+    }
+    return found;
+}
+
+QString unrepresentableQuestion(const QList<char32_t>& characters)
+{
+    QStringList named;
+    for (qsizetype i = 0; i < characters.size() && i < kNamedCharacters; ++i) {
+        const char32_t c = characters[i];
+        const QString code = QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        // A character that shows nothing of its own (a control character, a lone accent, half a
+        // surrogate pair) is named by its code alone.
+        const bool shows = QChar::isPrint(c) && !QChar::isMark(c) && !QChar::isSurrogate(c);
+        named << (shows ? QStringLiteral("\"%1\" (%2)").arg(QString::fromUcs4(&c, 1), code) : code);
+    }
+    QString list = named.join(QStringLiteral(", "));
+    if (characters.size() > kNamedCharacters)
+        list += QStringLiteral(" and %1 more").arg(characters.size() - kNamedCharacters);
+    const QString which = characters.size() == 1
+                              ? QStringLiteral("this character")
+                              : QStringLiteral("these %1 characters").arg(characters.size());
+    return QStringLiteral("The report's character set (Windows-1252) cannot hold %1:\n\n%2\n\n"
+                          "They would be written as \"?\".")
+        .arg(which, list);
 }
 
 QByteArray reportBytes(const ReportFields& f)
@@ -59,7 +135,7 @@ QByteArray reportBytes(const ReportFields& f)
     QByteArray out;
     auto line = [&out](const char* label, const QString& value = {}) {
         out += label;
-        out += encodeLatin1(value);
+        out += encodeWindows1252(composedForm(value));
         out += kLineEnd;
     };
     line(kCompanyName, f.companyName);                              // 1

@@ -1,10 +1,11 @@
 #pragma once
 
 // The test report file: 24 lines of fixed labels and the operator's typed values, each line
-// ending in CR LF, in ISO 8859-1. Plain functions with no widgets; the report form gathers the
+// ending in CR LF, in Windows-1252. Plain functions with no widgets; the report form gathers the
 // fields and calls them. This folder never includes link/ or app/.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -33,14 +34,34 @@ struct ReportFields
 
 inline constexpr int kReportLineCount = 24;
 
-// The report's 8-bit character set is ISO 8859-1. Every character of the text (one UTF-16 unit,
-// or a surrogate pair standing for one character beyond U+FFFF) becomes one byte: its code when
-// it is U+0000..U+00FF, otherwise '?'. A lone surrogate is one character and becomes '?' too.
-[[nodiscard]] QByteArray encodeLatin1(QStringView text);
+// The report's 8-bit character set is Windows-1252: ASCII and U+00A0..U+00FF as their own byte
+// (the same bytes as ISO 8859-1), and at 0x80..0x9F the euro sign, dashes, typographic quotes
+// and the other 24 characters of its table. Five of those bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D)
+// stand for nothing, and the C1 control characters U+0080..U+009F have no byte: those bytes mean
+// other characters here. The byte of a code point, or nothing when the set cannot hold it.
+[[nodiscard]] std::optional<char> windows1252Byte(char32_t codePoint);
+
+// Text in its composed form (NFC): a letter typed as a base and a combining accent becomes the
+// one character it stands for, as the report writes it.
+[[nodiscard]] QString composedForm(QStringView text);
+
+// Every character of the text (one UTF-16 unit, or a surrogate pair standing for one character
+// beyond U+FFFF) becomes one byte: its Windows-1252 byte, otherwise '?'. A lone surrogate is one
+// character and becomes '?' too. The text is taken as it is; reportBytes() composes it first.
+[[nodiscard]] QByteArray encodeWindows1252(QStringView text);
+
+// The characters of the fields' composed text that the report cannot hold, each once, in the
+// order they first appear in the report; empty when every character fits.
+[[nodiscard]] QList<char32_t> unrepresentableCharacters(const ReportFields& fields);
+
+// The question asked before such a report is written: it names up to kNamedCharacters of them
+// and says they would be written as "?".
+inline constexpr int kNamedCharacters = 10;
+[[nodiscard]] QString unrepresentableQuestion(const QList<char32_t>& characters);
 
 // The whole report file: 24 lines, every one (the last included) ending in CR LF. Values follow
-// their labels unchanged. With every field empty it is 330 bytes with CH. COMP., 329 with
-// HARDNESS.
+// their labels unchanged but for their composed form and the character set. With every field empty
+// it is 330 bytes with CH. COMP., 329 with HARDNESS.
 [[nodiscard]] QByteArray reportBytes(const ReportFields& fields);
 
 // Why a report could not be written: the file as the operator named it and the system's reason.

@@ -1,8 +1,8 @@
 #include "report/reportform.h"
 
+#include "report/singlelinevalidator.h"
 #include "windowkit/fixedwindow.h"
 #include "windowkit/windowstyle.h"
-#include "report/singlelinevalidator.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -76,6 +76,13 @@ QString chooseWithSaveDialog(QWidget* parent, const QString& previous)
 void showCriticalBox(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::critical(parent, title, text);
+}
+
+// True when the operator chooses Save; Cancel (also Escape, and the default) is false.
+bool askToSaveAnyway(QWidget* parent, const QString& title, const QString& text)
+{
+    return QMessageBox::question(parent, title, text, QMessageBox::Save | QMessageBox::Cancel,
+                                 QMessageBox::Cancel) == QMessageBox::Save;
 }
 
 } // namespace
@@ -254,7 +261,12 @@ void ReportForm::cmdSave_Click()
     if (fileName.isEmpty())
         return; // cancelled: nothing is written, and the previous name stays on offer
     m_lastFileName = fileName;
-    if (const auto failure = writeReportFile(fileName, reportBytes(fields())))
+    const ReportFields report = fields();
+    const QList<char32_t> unwritable = unrepresentableCharacters(report);
+    if (!unwritable.isEmpty() &&
+        !askToSaveAnyway(this, windowTitle(), unrepresentableQuestion(unwritable)))
+        return; // nothing is written
+    if (const auto failure = writeReportFile(fileName, reportBytes(report)))
         m_reportError(this, windowTitle(), failure->message());
 }
 

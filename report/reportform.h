@@ -4,7 +4,8 @@
 // as a report file. The form only gathers its fields; report/reportfile.h builds and writes the
 // file. It is created afresh for every opening, so nothing carries over from one to the next.
 // Its text boxes hold one line of any length: a line break entering one becomes a blank, so the
-// file keeps its 24 lines.
+// file keeps its 24 lines. When the fields hold characters the report's character set cannot
+// hold, Save asks, once the file is chosen, whether to write them as "?" or write nothing.
 // This folder never includes link/ or app/.
 
 #include "report/reportfile.h"

@@ -195,6 +195,14 @@ struct Rig
     }
     ~Rig() { window.reset(); }
 
+    // Before start(): the instrument's bytes reach the program in packets of at most
+    // `packetSize` bytes, as a USB adapter hands them over (VirtualInstrument::setPackets()).
+    [[nodiscard]] bool usePackets(int packetSize, std::chrono::microseconds latency = {})
+    {
+        instrument.setPackets(packetSize, latency);
+        return instrument.replug();
+    }
+
     template <typename T = QWidget> [[nodiscard]] T* widget(const char* name) const
     {
         T* found = window->findChild<T*>(QLatin1String(name));

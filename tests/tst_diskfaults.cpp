@@ -1,11 +1,15 @@
 // Disk faults while saving. The configuration file and the report are written by one writer, so
 // the faults are made once, against it: a read-only directory, a missing one, a full file
 // system, one with no room for a new file, paths that cannot be a file and a file size limit.
+// Then what stands at the name when it is no regular file, for the whole-file writer and the
+// streaming one alike: a symbolic link is followed and kept, a named pipe and a character device
+// are written as they stand, a directory and a block device are refused.
 // The writer either saves (rewriting an existing file in place where no new file can be made
 // beside it) or reports the file and the system's reason; an earlier file is still there byte
 // for byte, and no temporary file is left beside it. Then the two places the operator meets a
 // failed save, the Port button and the report form's Save, show the file and the reason.
 
+#include "common/outputfile.h"
 #include "common/savefile.h"
 #include "link/configfile.h"
 #include "report/reportfile.h"
@@ -18,16 +22,24 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <thread>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 
@@ -139,10 +151,48 @@ void addFailingFaultRows()
     QTest::newRow("full file system") << Fault::FullFileSystem << Earlier::Writable << ENOSPC;
 }
 
+// What stands at the name written to.
+enum class Standing {
+    LinkToFile,
+    LinkToNothing,
+    PipeWithReader,
+    PipeWithoutReader,
+    Directory,
+    NullDevice, // takes every byte
+    FullDevice, // takes none: "No space left on device"
+    BlockDevice,
+};
+// Which writer writes: saveFile(), or OutputFile replacing or making new.
+enum class Writer { Whole, Stream, NewStream };
+
+// Writes bytes to fileName with the writer, the streaming ones in three parts.
+std::optional<SaveFailure> writeWith(Writer writer, const QString& fileName,
+                                     const QByteArray& bytes)
+{
+    if (writer == Writer::Whole)
+        return saveFile(fileName, bytes);
+    OutputFile file;
+    auto failure = file.open(fileName, writer == Writer::Stream ? OutputFile::Mode::Replace
+                                                                : OutputFile::Mode::CreateNew);
+    for (qsizetype at = 0; !failure && at < bytes.size(); at += bytes.size() / 3 + 1)
+        failure = file.write(QByteArrayView(bytes).sliced(at).first(
+            std::min(bytes.size() - at, bytes.size() / 3 + 1)));
+    return failure ? failure : file.commit();
+}
+
+// The kind of what stands at path, links not followed.
+mode_t kindAt(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Earlier)
+Q_DECLARE_METATYPE(Standing)
+Q_DECLARE_METATYPE(Writer)
 
 class TestDiskFaults : public QObject
 {
@@ -153,6 +203,10 @@ private slots:
     void pathThatCannotBeAFileIsReported_data();
     void pathThatCannotBeAFileIsReported();
     void writeFailingAfterOpeningKeepsTheEarlierFile();
+    void writersNeverReplaceWhatIsNotARegularFile_data();
+    void writersNeverReplaceWhatIsNotARegularFile();
+    void openDescriptorIsWrittenAndLeftOpen_data();
+    void openDescriptorIsWrittenAndLeftOpen();
     void portButtonShowsTheFaultNamingTheFile_data() { addFailingFaultRows(); }
     void portButtonShowsTheFaultNamingTheFile();
     void reportFormShowsTheFaultNamingTheFile_data() { addFailingFaultRows(); }
@@ -263,6 +317,193 @@ void TestDiskFaults::writeFailingAfterOpeningKeepsTheEarlierFile()
     QCOMPARE(failure->reason, reasonOf(EFBIG));
     QCOMPARE(contentOf(path), kEarlier);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"file.txt"});
+}
+
+void TestDiskFaults::writersNeverReplaceWhatIsNotARegularFile_data()
+{
+    QTest::addColumn<Standing>("standing");
+    QTest::addColumn<Writer>("writer");
+    QTest::addColumn<int>("error"); // 0: written; -1: refused with a reason of the writer's own
+    struct Row
+    {
+        const char* name;
+        Standing standing;
+        int error;
+        int newStreamError;
+    };
+    const Row rows[] = {
+        {"link to a file", Standing::LinkToFile, 0, EEXIST},
+        {"link to nothing", Standing::LinkToNothing, 0, 0},
+        {"named pipe with a reader", Standing::PipeWithReader, 0, 0},
+        {"named pipe without a reader", Standing::PipeWithoutReader, ENXIO, ENXIO},
+        {"directory", Standing::Directory, EISDIR, EISDIR},
+        {"null device", Standing::NullDevice, 0, 0},
+        {"full device", Standing::FullDevice, ENOSPC, ENOSPC},
+        {"block device", Standing::BlockDevice, -1, -1},
+    };
+    for (const Row& row : rows) {
+        QTest::addRow("%s, whole", row.name) << row.standing << Writer::Whole << row.error;
+        QTest::addRow("%s, streamed", row.name) << row.standing << Writer::Stream << row.error;
+        QTest::addRow("%s, streamed new", row.name)
+            << row.standing << Writer::NewStream << row.newStreamError;
+    }
+}
+
+void TestDiskFaults::writersNeverReplaceWhatIsNotARegularFile()
+{
+    QFETCH(Standing, standing);
+    QFETCH(Writer, writer);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("out"));
+    const QString target = dir.filePath(QStringLiteral("target"));
+    const QByteArray encoded = QFile::encodeName(name);
+    int reader = -1;
+    const auto closeReader = qScopeGuard([&reader] {
+        if (reader >= 0)
+            ::close(reader);
+    });
+    // A device node of the test's own where it may make one (as root); elsewhere the system's,
+    // which an unprivileged writer could not replace anyway.
+    auto device = [&](mode_t kind, dev_t number, const char* system) {
+        if (::mknod(encoded.constData(), kind | 0666, number) == 0)
+            return true;
+        if (test::runningAsRoot() || !system || !QFile::link(QString::fromLatin1(system), name))
+            return false;
+        return true;
+    };
+    switch (standing) {
+    case Standing::LinkToFile:
+        QVERIFY(QFile::link(QStringLiteral("target"), name));
+        {
+            QFile earlier(target);
+            QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(kEarlier) > 0);
+        }
+        break;
+    case Standing::LinkToNothing:
+        QVERIFY(QFile::link(QStringLiteral("target"), name));
+        break;
+    case Standing::PipeWithReader:
+    case Standing::PipeWithoutReader:
+        QCOMPARE(::mkfifo(encoded.constData(), 0600), 0);
+        if (standing == Standing::PipeWithReader) {
+            reader = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            QVERIFY(reader >= 0);
+        }
+        break;
+    case Standing::Directory:
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+        break;
+    case Standing::NullDevice:
+        if (!device(S_IFCHR, makedev(1, 3), "/dev/null"))
+            QSKIP("cannot make a character device node here");
+        break;
+    case Standing::FullDevice:
+        if (!device(S_IFCHR, makedev(1, 7), "/dev/full"))
+            QSKIP("cannot make a character device node here");
+        break;
+    case Standing::BlockDevice:
+        if (!device(S_IFBLK, makedev(7, 0), nullptr))
+            QSKIP("cannot make a block device node here");
+        break;
+    }
+    const mode_t kindBefore = kindAt(name);
+    const QString linkBefore = QFileInfo(name).symLinkTarget();
+
+    const QByteArray bytes(1000, 'n'); // fits a pipe's buffer: the reader reads afterwards
+    const std::optional<SaveFailure> failure = writeWith(writer, name, bytes);
+
+    if (error == 0) {
+        QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");
+    } else {
+        QVERIFY(failure);
+        QCOMPARE(failure->fileName, name);
+        QCOMPARE(failure->error, std::max(error, 0));
+        if (error > 0)
+            QVERIFY2(failure->reason.contains(reasonOf(error)), qPrintable(failure->reason));
+        else
+            QVERIFY2(failure->reason.contains(u"block device"), qPrintable(failure->reason));
+    }
+    // What stood there still does, and the link leads where it led.
+    QCOMPARE(kindAt(name), kindBefore);
+    QCOMPARE(QFileInfo(name).symLinkTarget(), linkBefore);
+    switch (standing) {
+    case Standing::LinkToFile:
+    case Standing::LinkToNothing:
+        QCOMPARE(contentOf(target), error == 0 ? bytes : kEarlier);
+        break;
+    case Standing::PipeWithReader: {
+        QByteArray arrived(2 * bytes.size(), '\0');
+        const ssize_t n = ::read(reader, arrived.data(), std::size_t(arrived.size()));
+        QCOMPARE(arrived.first(std::max<qsizetype>(n, 0)), bytes);
+        break;
+    }
+    default:
+        break;
+    }
+    QStringList entries =
+        QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    entries.removeOne(QStringLiteral("target"));
+    QCOMPARE(entries, QStringList{"out"}); // nothing made beside it
+}
+
+void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen_data()
+{
+    QTest::addColumn<bool>("readerGone");
+    QTest::newRow("a pipe with its reader") << false;
+    QTest::newRow("a pipe whose reader has gone: a failure, no SIGPIPE") << true;
+}
+
+void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
+{
+    // As standard output is handed to a tool, here non-blocking and more than the pipe holds:
+    // the writer waits for the reader to take it.
+    QFETCH(bool, readerGone);
+    int ends[2] = {-1, -1};
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    const auto closeEnds = qScopeGuard([&ends] {
+        for (int fd : ends)
+            if (fd >= 0)
+                ::close(fd);
+    });
+    QCOMPARE(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    QByteArray arrived;
+    std::thread reader;
+    if (readerGone) {
+        ::close(std::exchange(ends[0], -1));
+    } else {
+        reader = std::thread([&arrived, fd = ends[0]] {
+            char block[4096];
+            ssize_t n = 0;
+            while ((n = ::read(fd, block, sizeof block)) > 0)
+                arrived.append(block, n);
+        });
+    }
+    const QByteArray bytes(300 * 1024, 'n');
+    std::optional<SaveFailure> failure;
+    {
+        OutputFile out;
+        out.adopt(ends[1], QStringLiteral("standard output"));
+        for (qsizetype at = 0; !failure && at < bytes.size(); at += 1000)
+            failure = out.write(
+                QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at)));
+        if (!failure)
+            failure = out.commit();
+    }
+    QVERIFY(::fcntl(ends[1], F_GETFD) >= 0); // still open: the caller's
+    ::close(std::exchange(ends[1], -1));
+    if (reader.joinable())
+        reader.join();
+    if (readerGone) {
+        QVERIFY(failure);
+        QCOMPARE(failure->fileName, QStringLiteral("standard output"));
+        QCOMPARE(failure->reason, reasonOf(EPIPE));
+    } else {
+        QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");
+        QCOMPARE(arrived.size(), bytes.size());
+        QCOMPARE(arrived, bytes);
+    }
 }
 
 void TestDiskFaults::portButtonShowsTheFaultNamingTheFile()

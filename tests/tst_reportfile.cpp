@@ -1,5 +1,6 @@
-// The report file: its 24 lines byte for byte, the 8-bit encoding, and the file written. The
-// writer's disk faults are tested in tst_diskfaults.
+// The report file: its 24 lines byte for byte, the 8-bit character set and the composed form,
+// what the set cannot hold and the question that names it, and the file written. The writer's
+// disk faults are tested in tst_diskfaults.
 
 #include "report/reportfile.h"
 
@@ -7,6 +8,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <array>
+#include <cstdint>
 
 using namespace lumatrax;
 
@@ -25,8 +29,7 @@ void writeAll(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-// Values with leading and trailing blanks, Latin-1 letters and a euro sign, which has no
-// ISO 8859-1 code.
+// Values with leading and trailing blanks, Latin-1 letters and a euro sign, byte 0x80.
 ReportFields filledFields()
 {
     ReportFields f;
@@ -56,8 +59,14 @@ private slots:
     void emptyReportIsTheBareLabels_data();
     void emptyReportIsTheBareLabels();
     void filledReportKeepsBlanksAndMatchesTheExpectedFile();
-    void encodingIsLatin1WithOneQuestionMarkPerCharacter_data();
-    void encodingIsLatin1WithOneQuestionMarkPerCharacter();
+    void encodingIsWindows1252WithOneQuestionMarkPerCharacter_data();
+    void encodingIsWindows1252WithOneQuestionMarkPerCharacter();
+    void everyByteButFiveStandsForOneCharacter();
+    void reportWritesTextInItsComposedForm_data();
+    void reportWritesTextInItsComposedForm();
+    void unrepresentableCharactersAreFoundOnceInReportOrder();
+    void questionNamesUpToTenCharacters_data();
+    void questionNamesUpToTenCharacters();
 
     void writtenFileHoldsExactlyTheBytes();
     void longerExistingFileIsFullyReplaced();
@@ -102,15 +111,23 @@ void TestReportFile::filledReportKeepsBlanksAndMatchesTheExpectedFile()
     QCOMPARE(reportBytes(filledFields()), readAll(expected));
 }
 
-void TestReportFile::encodingIsLatin1WithOneQuestionMarkPerCharacter_data()
+void TestReportFile::encodingIsWindows1252WithOneQuestionMarkPerCharacter_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("ASCII with blanks") << " a b " << QByteArray(" a b ");
     QTest::newRow("tab and controls") << QString::fromUtf8("a\tb\x01") << QByteArray("a\tb\x01");
     QTest::newRow("Latin-1 letters")
-        << QString::fromUtf8("Zürich ÿ") << QByteArray("Z\xFCrich \xFF");
-    QTest::newRow("euro sign") << QString::fromUtf8("5 €") << QByteArray("5 ?");
+        << QString::fromUtf8("Zürich ÿ\u00A0") << QByteArray("Z\xFCrich \xFF\xA0");
+    QTest::newRow("euro sign") << QString::fromUtf8("5 €") << QByteArray("5 \x80");
+    QTest::newRow("dashes and typographic quotes")
+        << QString::fromUtf8("–—‘’“”‚„…") << QByteArray("\x96\x97\x91\x92\x93\x94\x82\x84\x85");
+    QTest::newRow("Polish city and a price") << QString::fromUtf8("Łódź €5")
+                                             << QByteArray("?\xF3"
+                                                           "d? \x80"
+                                                           "5");
+    QTest::newRow("C1 control characters")
+        << QString::fromUtf8("a\u0080\u0085\u009Fz") << QByteArray("a???z");
     QTest::newRow("Cyrillic") << QString::fromUtf8("Жд") << QByteArray("??");
     QTest::newRow("beyond U+FFFF is one character")
         << QString::fromUtf8("a\xF0\x9F\x98\x80z") << QByteArray("a?z");
@@ -120,11 +137,98 @@ void TestReportFile::encodingIsLatin1WithOneQuestionMarkPerCharacter_data()
         << QString(QChar(0xD83D)) + QChar(0xD83D) + QChar(0xDE00) << QByteArray("??");
 }
 
-void TestReportFile::encodingIsLatin1WithOneQuestionMarkPerCharacter()
+void TestReportFile::encodingIsWindows1252WithOneQuestionMarkPerCharacter()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
-    QCOMPARE(encodeLatin1(text), bytes);
+    QCOMPARE(encodeWindows1252(text), bytes);
+}
+
+void TestReportFile::everyByteButFiveStandsForOneCharacter()
+{
+    std::array<int, 256> characters = {};
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (const auto byte = windows1252Byte(c))
+            ++characters[std::uint8_t(*byte)];
+    }
+    for (int byte = 0; byte < 256; ++byte) {
+        const bool undefined =
+            byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+        QVERIFY2(characters[std::size_t(byte)] == (undefined ? 0 : 1),
+                 qPrintable(QString::number(byte, 16)));
+    }
+    for (char32_t c = 0x80; c <= 0x9F; ++c)
+        QCOMPARE(windows1252Byte(c), std::nullopt); // C1 controls: those bytes mean others
+    QCOMPARE(windows1252Byte(0x2122), std::optional('\x99'));
+    QCOMPARE(windows1252Byte(0x0178), std::optional('\x9F'));
+}
+
+void TestReportFile::reportWritesTextInItsComposedForm_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("o and a combining acute") << QString::fromUtf8("o\u0301d")
+                                             << QByteArray("\xF3"
+                                                           "d");
+    QTest::newRow("A and a combining ring") << QString::fromUtf8("A\u030A") << QByteArray("\xC5");
+    QTest::newRow("angstrom sign") << QString::fromUtf8("\u212B") << QByteArray("\xC5");
+    QTest::newRow("S and a combining caron") << QString::fromUtf8("S\u030C") << QByteArray("\x8A");
+    QTest::newRow("an accent with no composed letter")
+        << QString::fromUtf8("q\u0301") << QByteArray("q?");
+}
+
+void TestReportFile::reportWritesTextInItsComposedForm()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, written);
+    ReportFields fields;
+    fields.material = typed;
+    QVERIFY(reportBytes(fields).contains("\r\nMaterial    : " + written + "\r\n"));
+    QCOMPARE(unrepresentableCharacters(fields).isEmpty(), !written.contains('?'));
+}
+
+void TestReportFile::unrepresentableCharactersAreFoundOnceInReportOrder()
+{
+    ReportFields fields;
+    fields.testedBy = QString::fromUtf8("Ł \u0085 €");           // line 24
+    fields.companyName = QString::fromUtf8("Łódź €5 – o\u0301"); // line 1
+    fields.material = QString::fromUtf8("Ж\xF0\x9F\x98\x80");    // line 10
+    QCOMPARE(unrepresentableCharacters(fields),
+             (QList<char32_t>{0x141, 0x17A, 0x416, 0x1F600, 0x85}));
+    QCOMPARE(unrepresentableCharacters(filledFields()), QList<char32_t>());
+}
+
+void TestReportFile::questionNamesUpToTenCharacters_data()
+{
+    QTest::addColumn<QList<char32_t>>("characters");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("one") << QList<char32_t>{0x141}
+                         << QStringLiteral("this character:\n\n\"Ł\" (U+0141)\n");
+    QTest::newRow("two, one of them a control character")
+        << QList<char32_t>{0x17A, 0x85}
+        << QStringLiteral("these 2 characters:\n\n\"ź\" (U+017A), U+0085\n");
+    QTest::newRow("beyond U+FFFF and a lone surrogate")
+        << QList<char32_t>{0x1F600, 0xD83D}
+        << QString::fromUtf8("\"\xF0\x9F\x98\x80\" (U+1F600), U+D83D\n");
+    QList<char32_t> twelve;
+    for (char32_t c = 0x410; c < 0x410 + 12; ++c)
+        twelve << c;
+    QTest::newRow("twelve") << twelve
+                            << QString::fromUtf8("these 12 characters:\n\n\"А\" (U+0410), "
+                                                 "\"Б\" (U+0411), \"В\" (U+0412), \"Г\" (U+0413), "
+                                                 "\"Д\" (U+0414), \"Е\" (U+0415), \"Ж\" (U+0416), "
+                                                 "\"З\" (U+0417), \"И\" (U+0418), \"Й\" (U+0419) "
+                                                 "and 2 more\n");
+}
+
+void TestReportFile::questionNamesUpToTenCharacters()
+{
+    QFETCH(QList<char32_t>, characters);
+    QFETCH(QString, named);
+    const QString question = unrepresentableQuestion(characters);
+    QVERIFY2(question.contains(named), qPrintable(question));
+    QVERIFY2(question.endsWith(QStringLiteral("They would be written as \"?\".")),
+             qPrintable(question));
 }
 
 void TestReportFile::writtenFileHoldsExactlyTheBytes()

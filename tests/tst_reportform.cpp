@@ -9,9 +9,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
@@ -127,18 +129,25 @@ private slots:
     void saveDialogOffersThePreviousName();
     void cancelledDialogWritesNothing();
     void unwritableTargetIsReportedAndTheFormKeepsItsContents();
+    void saveAsksBeforeWritingWhatTheCharacterSetCannotHold_data();
+    void saveAsksBeforeWritingWhatTheCharacterSetCannotHold();
 
     void reportButtonOpensAFreshModalFormEachTime();
 
 private:
     // Runs action on the report form once it runs modally, then closes it whatever happened.
     void whenReportFormOpens(std::function<void(ReportForm*)> action);
+    // Answers every question box that comes up with the button of that caption, noting its
+    // text and its buttons' captions.
+    void answerQuestionsWith(const QString& caption);
 
     ReportForm* m_form = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_offered; // the previous names handed to the file-name chooser
     QStringList m_errors;  // the texts of the error messages shown
     QPointer<QTimer> m_watch;
+    QStringList m_questions;       // the texts of the question boxes answered
+    QStringList m_questionButtons; // the captions of their buttons
 };
 
 void TestReportForm::init()
@@ -147,6 +156,8 @@ void TestReportForm::init()
     m_form = new ReportForm;
     m_offered.clear();
     m_errors.clear();
+    m_questions.clear();
+    m_questionButtons.clear();
     m_form->setErrorReporter(
         [this](QWidget*, const QString&, const QString& text) { m_errors << text; });
 }
@@ -503,6 +514,89 @@ void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
     QVERIFY(m_errors.first().contains(QString::fromLocal8Bit(std::strerror(ENOTDIR))));
     QVERIFY(m_form->isVisible());
     QCOMPARE(reportBytes(m_form->fields()), before);
+}
+
+void TestReportForm::saveAsksBeforeWritingWhatTheCharacterSetCannotHold_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("answer"); // "": no question is expected
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("cancelled: nothing is written")
+        << QString::fromUtf8("Łódź €5") << "Cancel" << QByteArray()
+        << QString::fromUtf8("\"Ł\" (U+0141), \"ź\" (U+017A)");
+    QTest::newRow("saved: ? for what does not fit, the euro sign as 0x80")
+        << QString::fromUtf8("Łódź €5") << "Save"
+        << QByteArray("?\xF3"
+                      "d? \x80"
+                      "5")
+        << QString::fromUtf8("\"Ł\" (U+0141), \"ź\" (U+017A)");
+    QTest::newRow("a C1 control character is asked about")
+        << QString::fromUtf8("a\u0085b") << "Save" << QByteArray("a?b") << QStringLiteral("U+0085");
+    QTest::newRow("everything fits: no question, an accent typed apart composed")
+        << QString::fromUtf8("‘o\u0301’ – €") << "" << QByteArray("\x91\xF3\x92 \x96 \x80")
+        << QString();
+}
+
+void TestReportForm::saveAsksBeforeWritingWhatTheCharacterSetCannotHold()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, named);
+    const QString path = m_dir->filePath(QStringLiteral("saved.txt"));
+    m_form->setFileNameChooser([&](QWidget*, const QString&) { return path; });
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    enter(textBox(m_form, "txtCoName"), Entry::Pasted, typed);
+    answerQuestionsWith(answer.isEmpty() ? QStringLiteral("Cancel") : answer);
+    m_form->findChild<QPushButton*>("cmdSave")->click();
+
+    if (answer.isEmpty()) {
+        QVERIFY(m_questions.isEmpty());
+    } else {
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY2(m_questions[0].contains(named), qPrintable(m_questions[0]));
+        QVERIFY2(m_questions[0].contains(QStringLiteral("written as \"?\"")),
+                 qPrintable(m_questions[0]));
+        QCOMPARE(m_questionButtons, (QStringList{"Cancel", "Save"}));
+    }
+    if (answer == u"Cancel") {
+        QVERIFY(!QFileInfo::exists(path));
+    } else {
+        const QByteArray bytes = readAll(path);
+        QVERIFY2(bytes.startsWith("Company Name: " + written + "\r\nAddress     : \r\n"),
+                 bytes.first(40).toHex().constData());
+        QCOMPARE(bytes.size(), reportBytes({}).size() + written.size());
+    }
+    QCOMPARE(textBox(m_form, "txtCoName")->text(), typed); // the form keeps what was typed
+    QVERIFY(m_errors.isEmpty());
+}
+
+void TestReportForm::answerQuestionsWith(const QString& caption)
+{
+    delete m_watch;
+    m_watch = new QTimer;
+    connect(m_watch, &QTimer::timeout, this, [this, caption] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        m_questions << box->text();
+        QStringList captions;
+        QAbstractButton* chosen = nullptr;
+        for (QAbstractButton* button : box->buttons()) {
+            captions << button->text().remove(u'&');
+            if (captions.last() == caption)
+                chosen = button;
+        }
+        captions.sort();
+        m_questionButtons = captions;
+        if (chosen)
+            chosen->click();
+        else
+            box->reject();
+    });
+    m_watch->start(0);
 }
 
 void TestReportForm::whenReportFormOpens(std::function<void(ReportForm*)> action)

@@ -2,7 +2,8 @@
 // and a reader playing the program, forwarding both ways and recording every byte; the capture
 // replayed by lumatrax-sim; the tap's clean ends and refusals. On files: the judge's counts on a
 // capture made by hand, a cut capture read back to its last whole record, foreign and newer files
-// refused.
+// refused. The judge's table and the tap's capture written to what is no regular file: a link,
+// a named pipe, a device, a directory.
 
 #include "link/protocol.h"
 #include "tests/portend.h"
@@ -14,13 +15,19 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -188,6 +195,62 @@ bool save(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// What a tool is given to write to, placed at `path`: "link" (to `path`.target, not there yet),
+// "pipe" (read from the descriptor returned), "pipe without a reader", "directory", and "null"
+// and "full", character devices like /dev/null and /dev/full. A device node is the test's own
+// where it may make one (as root), elsewhere the system's through a link. -1 when it cannot be
+// placed; else the reader's descriptor or 0.
+int placeOutput(const QString& standing, const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (standing == u"link")
+        return QFile::link(path + QStringLiteral(".target"), path) ? 0 : -1;
+    if (standing.startsWith(u"pipe")) {
+        if (::mkfifo(name.constData(), 0600) != 0)
+            return -1;
+        return standing == u"pipe" ? ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                                   : 0;
+    }
+    if (standing == u"directory")
+        return QDir().mkdir(path) ? 0 : -1;
+    const bool full = standing == u"full";
+    if (::mknod(name.constData(), S_IFCHR | 0666, makedev(1, full ? 7 : 3)) == 0)
+        return 0;
+    if (test::runningAsRoot())
+        return -1;
+    return QFile::link(QLatin1String(full ? "/dev/full" : "/dev/null"), path) ? 0 : -1;
+}
+
+// Everything waiting in a pipe whose writer has gone.
+QByteArray drain(int fd)
+{
+    QByteArray all;
+    char block[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, block, sizeof block)) > 0)
+        all.append(block, n);
+    return all;
+}
+
+mode_t kindAt(const QString& path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+void addOutputRows(int pipeWithoutReaderExit)
+{
+    QTest::addColumn<QString>("standing");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("symbolic link to a new name") << "link" << 0 << "";
+    QTest::newRow("named pipe with a reader") << "pipe" << 0 << "";
+    QTest::newRow("named pipe without a reader")
+        << "pipe without a reader" << pipeWithoutReaderExit << "No process reads";
+    QTest::newRow("directory") << "directory" << 1 << "Is a directory";
+    QTest::newRow("null device") << "null" << 0 << "";
+}
+
 } // namespace
 
 class TestCapture : public QObject
@@ -202,6 +265,8 @@ private slots:
     void judgeCountsAsWorkedOutByHand_data();
     void judgeCountsAsWorkedOutByHand();
     void judgePrintsFramesSummaryAndTable();
+    void judgeWarnsWhenReadsShiftTheFrames_data();
+    void judgeWarnsWhenReadsShiftTheFrames();
     void cutCaptureReadsBackToItsLastWholeRecord_data();
     void cutCaptureReadsBackToItsLastWholeRecord();
     void foreignAndNewerFilesAreRefused_data();
@@ -211,6 +276,10 @@ private slots:
     void tapRefusesToStartWithAReason_data();
     void tapRefusesToStartWithAReason();
     void tapGoesOnForwardingWhenTheCaptureFileFails();
+    void judgeWritesItsTableToWhatIsNotAFile_data();
+    void judgeWritesItsTableToWhatIsNotAFile();
+    void tapCapturesIntoWhatIsNotAFile_data() { addOutputRows(1); }
+    void tapCapturesIntoWhatIsNotAFile();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -431,6 +500,58 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
     QCOMPARE(judgeCapture(file, {}).summary.frames, 8);
 }
 
+void TestCapture::judgeWarnsWhenReadsShiftTheFrames_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("lengths");
+    QTest::addColumn<bool>("warned");
+    HandMade greeted;
+    greeted.add(P, 0, kGreeting);
+    greeted.add(I, 100, kAck);
+    greeted.add(P, 200, kRun);
+
+    HandMade paused = greeted; // whole bursts, each 4.2 ms on the line and a pause after it
+    for (int k = 0; k < 4; ++k)
+        paused.addFrame(10'000 * (k + 1), frame(127 + k));
+    QTest::newRow("whole 210-byte bursts with pauses")
+        << paused.file << "210 bytes, most often 210 (0 differ)" << false;
+
+    // Four bursts back to back in 62-byte packets: reads of 248, 248 and 248 bytes.
+    HandMade packets = greeted;
+    QByteArray stream;
+    for (int k = 0; k < 4; ++k)
+        stream += frame(127 + k) + QByteArray(10, char(128));
+    for (qsizetype at = 0; at < stream.size(); at += 62)
+        packets.add(I, 10'000 + at * 20, stream.mid(at, 62));
+    QTest::newRow("packets across burst boundaries")
+        << packets.file << "248 bytes, most often 248 (0 differ)" << true;
+
+    HandMade longer = paused; // one read took 90 bytes of what came next
+    longer.add(I, 50'000, frame(0).first(120));
+    longer.add(I, 50'500, frame(0).mid(120) + QByteArray(10, char(128)) + frame(1).first(90));
+    QTest::newRow("one read longer than a burst")
+        << longer.file << "210 to 300 bytes, most often 210 (1 differ)" << true;
+}
+
+void TestCapture::judgeWarnsWhenReadsShiftTheFrames()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, lengths);
+    QFETCH(bool, warned);
+    const QString name = path(QStringLiteral("reads.lmxcap"));
+    QVERIFY(save(name, file));
+    const JudgeOutcome outcome = judgeCapture(name, {});
+    QCOMPARE(describeReadLengths(outcome.reads), lengths);
+    QCOMPARE(outcome.reads.drawWarning(), warned);
+
+    Program judge(LUMATRAX_JUDGE_PROGRAM, {name});
+    QCOMPARE(judge.end(), 0);
+    const QString out = judge.output();
+    QVERIFY2(out.contains(QStringLiteral("read lengths    %1\n").arg(lengths)), qPrintable(out));
+    QCOMPARE(out.contains(u"warning: the program's reads were"), warned);
+    QCOMPARE(out.contains(u"longer than 210 bytes also explains it"), warned);
+}
+
 void TestCapture::cutCaptureReadsBackToItsLastWholeRecord_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -607,6 +728,99 @@ void TestCapture::tapGoesOnForwardingWhenTheCaptureFileFails()
     QVERIFY2(contents.refused.isEmpty() && contents.warning.isEmpty(),
              qPrintable(contents.refused + contents.warning));
     QVERIFY(contents.each[0].startsWith(kAck));
+}
+
+void TestCapture::judgeWritesItsTableToWhatIsNotAFile_data()
+{
+    addOutputRows(1);
+    QTest::newRow("full device") << "full" << 1 << "No space left on device";
+}
+
+void TestCapture::judgeWritesItsTableToWhatIsNotAFile()
+{
+    QFETCH(QString, standing);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString file = path(QStringLiteral("handmade.lmxcap"));
+    QVERIFY(save(file, handMadeCapture().file));
+    const QString out = makeDir(QStringLiteral("tables/") + QTest::currentDataTag()) +
+                        QStringLiteral("/frames.csv");
+    const int reader = placeOutput(standing, out);
+    if (reader < 0)
+        QSKIP("cannot place it here (a device node needs root)");
+    const auto closeReader = qScopeGuard([reader] {
+        if (reader > 0)
+            ::close(reader);
+    });
+    const mode_t kind = kindAt(out);
+
+    Program judge(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), out});
+    QCOMPARE(judge.end(), exitCode);
+    QVERIFY2(judge.output().contains(message), qPrintable(judge.output()));
+    QCOMPARE(kindAt(out), kind); // still what it was: never replaced
+    QByteArray table;
+    if (standing == u"link") {
+        QCOMPARE(QFileInfo(out).symLinkTarget(), out + QStringLiteral(".target"));
+        QFile target(out + QStringLiteral(".target"));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        table = target.readAll();
+    } else if (standing == u"pipe") {
+        table = drain(reader); // a small table fits the pipe's buffer
+    }
+    if (standing == u"link" || standing == u"pipe") {
+        QCOMPARE(table.count('\n'), 1 + 8);
+        QVERIFY(table.split('\n').at(1).startsWith("0.005000,ACCEPT,0,0,-1,-1,"));
+    }
+}
+
+void TestCapture::tapCapturesIntoWhatIsNotAFile()
+{
+    QFETCH(QString, standing);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString dir = makeDir(QStringLiteral("outputs/") + QTest::currentDataTag());
+    const QString capture = dir + QStringLiteral("/line.lmxcap");
+    const int reader = placeOutput(standing, capture);
+    if (reader < 0)
+        QSKIP("cannot place it here (a device node needs root)");
+    const auto closeReader = qScopeGuard([reader] {
+        if (reader > 0)
+            ::close(reader);
+    });
+    const mode_t kind = kindAt(capture);
+    SimOptions options;
+    options.directory = makeDir(QStringLiteral("outputs/instrument"));
+    Simulator sim(options);
+    QVERIFY(sim.start());
+    const QString link = makeDir(dir + QStringLiteral("/program")) + QStringLiteral("/COM1");
+    Program tap(LUMATRAX_TAP_PROGRAM,
+                {QStringLiteral("--device"), sim.instrument().devicePath(), QStringLiteral("--dir"),
+                 QFileInfo(link).path(), QStringLiteral("--out"), capture});
+    if (exitCode == 0) {
+        QVERIFY2(tap.waitForLine(QStringLiteral("Ctrl-C ends$")), qPrintable(tap.output()));
+        PortEnd port(link);
+        QVERIFY(port.write(kGreeting));
+        QCOMPARE(port.read(1), kAck);
+    }
+    QCOMPARE(tap.end(exitCode == 0 ? SIGINT : 0), exitCode);
+    QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
+    QCOMPARE(kindAt(capture), kind);
+
+    QString written; // where the capture can be read back
+    if (standing == u"link") {
+        QCOMPARE(QFileInfo(capture).symLinkTarget(), capture + QStringLiteral(".target"));
+        written = capture + QStringLiteral(".target");
+    } else if (standing == u"pipe") {
+        written = dir + QStringLiteral("/from-the-pipe.lmxcap");
+        QVERIFY(save(written, drain(reader)));
+    }
+    if (!written.isEmpty()) {
+        const CaptureContents contents = readCapture(written);
+        QVERIFY2(contents.refused.isEmpty() && contents.warning.isEmpty(),
+                 qPrintable(contents.refused + contents.warning));
+        QCOMPARE(contents.each[0], kAck);
+        QCOMPARE(contents.each[1], kGreeting);
+    }
 }
 
 QTEST_MAIN(TestCapture)

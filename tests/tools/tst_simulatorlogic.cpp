@@ -342,6 +342,7 @@ void TestSimulatorLogic::commandLineDefaults()
     QCOMPARE(c.options.pieces.guideHigh, 25);
     QCOMPARE(c.options.pieces.guideLow, 75);
     QCOMPARE(c.options.frameInterval(), 0us);
+    QCOMPARE(c.options.packetSize, 0);
     QVERIFY(!c.options.verbose);
     QVERIFY(!c.options.writeConfig);
 }
@@ -351,7 +352,7 @@ void TestSimulatorLogic::commandLineTakesEveryOption()
     const SimCommandLine c = parseSimCommandLine(
         QStringLiteral("lumatrax-sim --dir /tmp/x -p 7 --seed 18446744073709551615 "
                        "--reject-share 0.25 --guides 10,60 --noise 0.5 --rate 50 "
-                       "--write-config -v")
+                       "--write-config -v --packet 62 --latency 16")
             .split(QLatin1Char(' ')));
     QCOMPARE(c.outcome, SimCommandLine::Outcome::Run);
     QCOMPARE(c.options.directory, QStringLiteral("/tmp/x"));
@@ -364,6 +365,12 @@ void TestSimulatorLogic::commandLineTakesEveryOption()
     QCOMPARE(c.options.frameInterval(), 20ms);
     QVERIFY(c.options.writeConfig);
     QVERIFY(c.options.verbose);
+    QCOMPARE(c.options.packetSize, 62);
+    QCOMPARE(c.options.latency, 16ms);
+    const SimCommandLine replay = parseSimCommandLine(
+        QStringLiteral("lumatrax-sim --replay line.lmxcap --packet 16").split(QLatin1Char(' ')));
+    QCOMPARE(replay.outcome, SimCommandLine::Outcome::Run);
+    QCOMPARE(replay.options.packetSize, 16);
 }
 
 void TestSimulatorLogic::commandLineRefusesBadValues_data()
@@ -377,6 +384,10 @@ void TestSimulatorLogic::commandLineRefusesBadValues_data()
     QTest::newRow("guides too close") << "--guides 40,55";
     QTest::newRow("noise") << "--noise 30";
     QTest::newRow("negative rate") << "--rate -5";
+    QTest::newRow("packet of 7 bytes") << "--packet 7";
+    QTest::newRow("packet of 4097 bytes") << "--packet 4097";
+    QTest::newRow("latency of 256 ms") << "--packet 62 --latency 256";
+    QTest::newRow("latency without packets") << "--latency 16";
     QTest::newRow("unknown option") << "--colour red";
     QTest::newRow("stray argument") << "COM1";
 }

@@ -80,6 +80,8 @@ class TestVirtualInstrument : public QObject
 private slots:
     void pacerStartsEachBurstWhenTheLastEnds_data();
     void pacerStartsEachBurstWhenTheLastEnds();
+    void packetsFollowTheStreamNotTheBursts_data();
+    void packetsFollowTheStreamNotTheBursts();
     void greetingIsAnswered_data();
     void greetingIsAnswered();
     void commandsAreRecordedInOrderHoweverTheyAreSplit_data();
@@ -125,6 +127,66 @@ void TestVirtualInstrument::pacerStartsEachBurstWhenTheLastEnds()
     // The next burst follows from where this one ends on the line, however late it was written.
     pacer.occupy(start, FRAME_RX_THRESHOLD);
     QCOMPARE(pacer.freeAt(), start + 4200us);
+}
+
+void TestVirtualInstrument::packetsFollowTheStreamNotTheBursts_data()
+{
+    // Bursts as (start in µs, bytes); packets as (bytes, when handed over in µs). A byte
+    // arrives 20 µs after the one before it, the first 20 µs after its burst's start.
+    QTest::addColumn<int>("packetSize");
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<QList<QPoint>>("bursts");
+    QTest::addColumn<QList<QPoint>>("packets");
+    QTest::newRow("a burst alone: full packets, the rest once no byte follows")
+        << 62 << 0 << QList<QPoint>{{0, 210}}
+        << QList<QPoint>{{62, 1240}, {62, 2480}, {62, 3720}, {24, 4220}};
+    QTest::newRow("in 16-byte packets")
+        << 16 << 0 << QList<QPoint>{{0, 210}}
+        << QList<QPoint>{{16, 320},  {16, 640},  {16, 960},  {16, 1280}, {16, 1600},
+                         {16, 1920}, {16, 2240}, {16, 2560}, {16, 2880}, {16, 3200},
+                         {16, 3520}, {16, 3840}, {16, 4160}, {2, 4220}};
+    QTest::newRow("bursts back to back run on in one stream")
+        << 62 << 0 << QList<QPoint>{{0, 210}, {4200, 210}}
+        << QList<QPoint>{{62, 1240}, {62, 2480}, {62, 3720}, {62, 4960},
+                         {62, 6200}, {62, 7440}, {48, 8420}};
+    QTest::newRow("a pause of a byte time and a microsecond ends the packet")
+        << 62 << 0 << QList<QPoint>{{0, 210}, {4201, 210}}
+        << QList<QPoint>{{62, 1240}, {62, 2480}, {62, 3720}, {24, 4220},
+                         {62, 5441}, {62, 6681}, {62, 7921}, {24, 8421}};
+    QTest::newRow("a latency timer longer than the pause joins the bursts")
+        << 62 << 16 << QList<QPoint>{{0, 210}, {10000, 210}}
+        << QList<QPoint>{{62, 1240},  {62, 2480},  {62, 3720}, {62, 10760},
+                         {62, 12000}, {62, 13240}, {48, 30200}};
+    QTest::newRow("the acknowledgement alone")
+        << 62 << 0 << QList<QPoint>{{0, 1}} << QList<QPoint>{{1, 40}};
+}
+
+void TestVirtualInstrument::packetsFollowTheStreamNotTheBursts()
+{
+    QFETCH(int, packetSize);
+    QFETCH(int, latencyMs);
+    QFETCH(QList<QPoint>, bursts);
+    QFETCH(QList<QPoint>, packets);
+    const PacketLine::Clock::time_point t0{};
+    PacketLine line(VirtualInstrument::kByteTime, packetSize, std::chrono::milliseconds(latencyMs));
+    QByteArray sent;
+    for (const QPoint& burst : bursts) {
+        const QByteArray bytes =
+            QByteArray::number(sent.size()).repeated(burst.y()).first(burst.y());
+        line.add(t0 + std::chrono::microseconds(burst.x()), bytes);
+        sent += bytes;
+    }
+    QList<QPoint> cut;
+    QByteArray handed;
+    int whole = 0;
+    while (const auto packet = line.next()) {
+        cut.append({int(packet->length), int((packet->due - t0) / 1us)});
+        handed += line.peek(packet->length);
+        line.consume(packet->length, [&](int, qsizetype, bool done) { whole += done; });
+    }
+    QCOMPARE(cut, packets);
+    QCOMPARE(handed, sent);
+    QCOMPARE(whole, bursts.size());
 }
 
 void TestVirtualInstrument::greetingIsAnswered_data()

@@ -3,6 +3,8 @@
 #include "link/protocol.h"
 #include "tools/capture/capturereader.h"
 
+#include <algorithm>
+
 namespace lumatrax {
 
 FrameJudge::FrameJudge(GuidePositions guides)
@@ -39,6 +41,70 @@ double JudgeSummary::rejectShare() const
     return frames == 0 ? 0.0 : double(rejected()) / double(frames);
 }
 
+qint64 ReadLengths::reads() const
+{
+    qint64 total = 0;
+    for (const auto& [length, count] : m_counts)
+        total += count;
+    return total;
+}
+
+qsizetype ReadLengths::shortest() const
+{
+    return m_counts.empty() ? 0 : m_counts.begin()->first;
+}
+
+qsizetype ReadLengths::longest() const
+{
+    return m_counts.empty() ? 0 : m_counts.rbegin()->first;
+}
+
+qsizetype ReadLengths::mostCommon() const
+{
+    const auto most =
+        std::max_element(m_counts.begin(), m_counts.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == m_counts.end() ? 0 : most->first;
+}
+
+qint64 ReadLengths::differing() const
+{
+    const auto most = m_counts.find(mostCommon());
+    return reads() - (most == m_counts.end() ? 0 : most->second);
+}
+
+bool ReadLengths::drawWarning() const
+{
+    return longest() > FRAME_RX_THRESHOLD || m_counts.size() > 1;
+}
+
+QString describeReadLengths(const ReadLengths& lengths)
+{
+    if (lengths.reads() == 0)
+        return QStringLiteral("none");
+    const QString range =
+        lengths.shortest() == lengths.longest()
+            ? QStringLiteral("%1 bytes").arg(lengths.shortest())
+            : QStringLiteral("%1 to %2 bytes").arg(lengths.shortest()).arg(lengths.longest());
+    return QStringLiteral("%1, most often %2 (%3 differ)")
+        .arg(range)
+        .arg(lengths.mostCommon())
+        .arg(lengths.differing());
+}
+
+std::optional<QString> readLengthWarning(const ReadLengths& lengths)
+{
+    if (!lengths.drawWarning())
+        return std::nullopt;
+    return QStringLiteral(
+               "the program's reads were %1, not 210 bytes each. A read that takes the head of "
+               "the next burst shifts every later frame, so these frames may be judged on parts "
+               "of two pieces: check the adapter's latency timer and that the instrument pauses "
+               "between pieces. An instrument whose bursts are longer than 210 bytes also "
+               "explains it.")
+        .arg(describeReadLengths(lengths));
+}
+
 JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
                           const std::function<void(const JudgedFrame&)>& onFrame)
 {
@@ -54,6 +120,7 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
         const ProgramModel::Step step = model.feed(*record);
         if (!step.read)
             continue;
+        outcome.reads.add(step.read->bytes.size());
         const auto verdict = judge.judgeRead(step.read->bytes);
         if (!verdict)
             continue;

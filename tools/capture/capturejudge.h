@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace lumatrax {
@@ -64,6 +65,37 @@ struct JudgeSummary
     friend bool operator==(const JudgeSummary&, const JudgeSummary&) = default;
 };
 
+// The lengths of the program's reads on a line. With whole bursts of 210 bytes and a pause after
+// each, every read is one burst: 210 bytes, all alike. A read longer than that, or reads of
+// differing lengths, mean that reads took the head of the next burst (an adapter that hands the
+// stream over in packets across burst boundaries, bursts too close together), which shifts every
+// later frame, or that the instrument's bursts are longer than 210 bytes.
+class ReadLengths
+{
+public:
+    void add(qsizetype length) { ++m_counts[length]; }
+
+    [[nodiscard]] qint64 reads() const;
+    [[nodiscard]] qsizetype shortest() const;
+    [[nodiscard]] qsizetype longest() const;
+    // The most common length; the shortest of those equally common. 0 without reads.
+    [[nodiscard]] qsizetype mostCommon() const;
+    // Reads whose length is not the most common.
+    [[nodiscard]] qint64 differing() const;
+    // Whether these reads draw the warning that frames may be shifted.
+    [[nodiscard]] bool drawWarning() const;
+
+    friend bool operator==(const ReadLengths&, const ReadLengths&) = default;
+
+private:
+    std::map<qsizetype, qint64> m_counts;
+};
+
+// The read lengths in words, one line: "210 to 248 bytes, most often 248 (12 differ)".
+[[nodiscard]] QString describeReadLengths(const ReadLengths& lengths);
+// The warning the reads draw, or nothing.
+[[nodiscard]] std::optional<QString> readLengthWarning(const ReadLengths& lengths);
+
 struct JudgedFrame
 {
     std::int64_t atUs = 0; // when the read that made it ended, since the capture began
@@ -78,6 +110,7 @@ struct JudgeOutcome
     int greetings = 0;
     int acknowledged = 0;
     JudgeSummary summary;
+    ReadLengths reads; // of every read the program made
 };
 
 // Goes through the capture at `path`, handing every frame to `onFrame` (when set) in order.

@@ -1,13 +1,8 @@
 #include "tools/capture/capturewriter.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace lumatrax {
 
@@ -26,20 +21,17 @@ CaptureWriter::~CaptureWriter()
 std::optional<QString> CaptureWriter::create(const QString& path, const CaptureHeader& header)
 {
     m_path = path;
-    m_fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        const int error = errno;
-        return error == EEXIST
+    if (const auto failure = m_file.open(path, OutputFile::Mode::CreateNew)) {
+        return failure->error == EEXIST
                    ? QStringLiteral("%1 exists already; a capture never overwrites a file: "
                                     "choose another name")
                          .arg(path)
-                   : QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+                   : QStringLiteral("%1: %2").arg(path, failure->reason);
     }
     m_start = Clock::now();
     const QByteArray head = encodeCaptureHeader(header);
-    if (!writeOut(head.constData(), std::size_t(head.size())) || ::fdatasync(m_fd) != 0) {
-        const QString reason = QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
+    if (!writeOut(head.constData(), std::size_t(head.size()))) {
+        const QString reason = errorString();
         discard();
         return reason;
     }
@@ -95,17 +87,13 @@ void CaptureWriter::writerLoop()
         m_chunk.swap(m_pending);
         lock.unlock();
         // The disk may take its time; the forwarding thread goes on appending meanwhile.
-        int error = 0;
-        if (!m_chunk.empty() && !writeOut(m_chunk.data(), m_chunk.size()))
-            error = errno;
-        else if (::fdatasync(m_fd) != 0)
-            error = errno;
-        const std::size_t lost = error != 0 ? m_chunk.size() : 0;
+        const bool written = writeOut(m_chunk.data(), m_chunk.size());
+        const std::size_t lost = written ? 0 : m_chunk.size();
         m_chunk.clear();
         lock.lock();
-        if (error != 0) {
+        if (!written) {
             lock.unlock();
-            fail(error, lost);
+            fail(lost);
             return;
         }
         if (last)
@@ -113,32 +101,28 @@ void CaptureWriter::writerLoop()
     }
 }
 
-void CaptureWriter::fail(int error, std::size_t lost)
+void CaptureWriter::fail(std::size_t lost)
 {
     // Back to the last whole record that made it; what follows is lost.
-    [[maybe_unused]] const int cut = ::ftruncate(m_fd, m_written);
+    m_file.cutTo(m_written);
     std::lock_guard lock(m_mutex);
-    m_error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(error));
     m_bytesLost += lost + m_pending.size();
     m_pending.clear();
     m_failed.store(true, std::memory_order_release);
 }
 
+// Writes whole records and makes them durable; a device or a pipe takes them as they come.
 bool CaptureWriter::writeOut(const char* data, std::size_t size)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(m_fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += std::size_t(n);
+    auto failure = m_file.write(QByteArrayView(data, qsizetype(size)));
+    if (!failure)
+        failure = m_file.sync();
+    if (failure) {
+        std::lock_guard lock(m_mutex);
+        m_error = QStringLiteral("%1: %2").arg(m_path, failure->reason);
+        return false;
     }
-    m_written += qint64(done);
+    m_written = m_file.size();
     return true;
 }
 
@@ -157,13 +141,13 @@ std::optional<QString> CaptureWriter::close()
         m_wake.notify_all();
         m_thread.join();
     }
-    if (m_fd >= 0) {
-        if (::close(m_fd) != 0 && !failed()) {
+    if (m_file.isOpen()) {
+        const auto failure = m_file.commit();
+        if (failure && !failed()) {
             std::lock_guard lock(m_mutex);
-            m_error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(errno));
+            m_error = QStringLiteral("%1: %2").arg(m_path, failure->reason);
             m_failed = true;
         }
-        m_fd = -1;
     }
     if (!failed())
         return std::nullopt;
@@ -182,11 +166,7 @@ void CaptureWriter::discard()
         m_wake.notify_all();
         m_thread.join();
     }
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
+    m_file.cancel(); // a file made for the capture goes; a device or a pipe is only closed
 }
 
 QString CaptureWriter::errorString() const

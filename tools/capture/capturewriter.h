@@ -1,7 +1,8 @@
 #pragma once
 
 // Writes a capture file as the line runs. The file is created new: an existing file of that name
-// is never overwritten.
+// is never overwritten. A character device or a named pipe given as the file is written as it
+// stands (common/outputfile.h); a symbolic link leads to the file made.
 //
 // Records are appended by one thread, the one that forwards the line, which must never wait: not
 // for the disk, not for a lock, not for the allocator. It encodes each record into a buffer of its
@@ -13,10 +14,11 @@
 // capacity and only trade places, so once the line has run a moment nothing is allocated or freed
 // on either side, and neither thread frees memory that the other one allocated.
 //
-// When the file cannot be written (disk full, device gone) the writer cuts it back to its last
+// When the file cannot be written (disk full, device gone) the writer cuts a file back to its last
 // whole record, stops writing, and says why in errorString(); records appended after that are
 // counted as lost. The line is none of its business: forwarding goes on.
 
+#include "common/outputfile.h"
 #include "tools/capture/captureformat.h"
 
 #include <QByteArrayView>
@@ -80,10 +82,10 @@ public:
 private:
     void writerLoop();
     bool writeOut(const char* data, std::size_t size);
-    void fail(int error, std::size_t lost);
+    void fail(std::size_t lost);
 
     QString m_path;
-    int m_fd = -1;
+    OutputFile m_file;
     Clock::time_point m_start;
     std::thread m_thread;
 
@@ -97,7 +99,8 @@ private:
     std::vector<char> m_pending;
     QString m_error;
 
-    // Writing thread only: the records being written, and bytes of whole records in the file.
+    // Writing thread only (and create()): the records being written, and bytes of whole records
+    // in the file.
     std::vector<char> m_chunk;
     qint64 m_written = 0;
 

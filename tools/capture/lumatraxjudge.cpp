@@ -1,12 +1,12 @@
 // lumatrax-judge: judges every frame of a capture as lumatrax would have, for guide positions
 // of one's choice. See --help.
 
+#include "common/outputfile.h"
 #include "tools/capture/capturejudge.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <optional>
@@ -22,7 +22,9 @@ the instrument has acknowledged; see tools/README.md) and judges each against th
 the window's High and Low sliders would set them, with the window's own functions on its scope
 screen of 7215 x 4815 twips: ACCEPT when every sample lies between the guides, REJECT otherwise.
 Prints a summary: frames, accepted, rejected above the upper guide only, below the lower guide
-only, both, and the share rejected.)";
+only, both, and the share rejected; then the program's reads and their lengths, with a warning
+when a read is longer than 210 bytes or reads differ in length: a read that took the head of the
+next burst shifts every later frame.)";
 
 void complain(const QString& line)
 {
@@ -120,6 +122,15 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
+// How long the program's reads were, and the warning when they say frames may be shifted.
+void reportReadLengths(const ReadLengths& lengths)
+{
+    if (const auto warning = readLengthWarning(lengths))
+        complain(QStringLiteral("warning: ") + *warning);
+    std::printf("reads           %lld\n", static_cast<long long>(lengths.reads()));
+    std::printf("read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -144,13 +155,19 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("--csv %1 would replace the capture itself").arg(commandLine.csv));
         return 2;
     }
-    // Written beside its name and put in place whole at the end, so a failed run never leaves
-    // a half-written table over an earlier one.
-    QSaveFile csv(commandLine.csv);
-    if (!commandLine.csv.isEmpty() &&
-        (!csv.open(QIODevice::WriteOnly) || csv.write(csvHeader()) < 0)) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csv.errorString()));
-        return 1;
+    // A file is written beside its name and put in place whole at the end, so a failed run never
+    // leaves a half-written table over an earlier one; a device or a pipe is written as it stands.
+    OutputFile csv;
+    if (!commandLine.csv.isEmpty()) {
+        auto failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
+        if (!failure)
+            failure = csv.write(csvHeader());
+        if (!failure)
+            failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
+        if (failure) {
+            complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
+            return 1;
+        }
     }
     if (commandLine.frames)
         std::fputs("time_s verdict above_upper below_lower\n", stdout);
@@ -167,11 +184,11 @@ int main(int argc, char* argv[])
                                   QByteArray::number(int(frame.verdict.belowLower));
                 for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
                     line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
-                csv.write(line + '\n');
+                (void)csv.write(line + '\n'); // a failure sticks and is told by commit()
             }
         });
     if (!outcome.error.isEmpty()) {
-        csv.cancelWriting();
+        csv.cancel();
         complain(outcome.error);
         return 1;
     }
@@ -190,10 +207,11 @@ int main(int argc, char* argv[])
     std::printf("rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
     std::printf("rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
     std::printf("reject share    %.2f %%\n", 100.0 * s.rejectShare());
+    reportReadLengths(outcome.reads);
     std::fflush(stdout);
 
-    if (csv.isOpen() && !csv.commit()) {
-        complain(QStringLiteral("%1: %2").arg(commandLine.csv, csv.errorString()));
+    if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
+        complain(QStringLiteral("%1: %2").arg(commandLine.csv, failure->reason));
         return 1;
     }
     return 0;

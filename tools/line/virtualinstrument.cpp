@@ -231,6 +231,13 @@ void VirtualInstrument::setFrameInterval(std::chrono::microseconds interval)
     wake();
 }
 
+void VirtualInstrument::setPackets(int packetSize, std::chrono::microseconds latency)
+{
+    std::lock_guard lock(m_mutex);
+    m_packetSize = packetSize <= 0 ? 0 : std::clamp(packetSize, kMinPacketSize, kMaxPacketSize);
+    m_packetLatency = std::max(latency, std::chrono::microseconds::zero());
+}
+
 void VirtualInstrument::setStreamOnRun(bool on)
 {
     std::lock_guard lock(m_mutex);
@@ -412,7 +419,27 @@ void VirtualInstrument::ioLoop()
     // Wake up for a burst when it is due, not up to the default 50 µs later: every late wake-up
     // delays the rest of the stream.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    const int masterFd = m_pty.masterFd();
+    int packetSize = 0;
+    std::chrono::microseconds latency{0};
+    {
+        std::lock_guard lock(m_mutex);
+        packetSize = m_packetSize;
+        latency = m_packetLatency;
+    }
+    if (packetSize > 0)
+        packetLoop(m_pty.masterFd(), PacketLine(kByteTime, packetSize, latency));
+    else
+        burstLoop(m_pty.masterFd());
+}
+
+void VirtualInstrument::makeFrame(Plan& plan) const
+{
+    const Frame samples = plan.source ? plan.source(plan.frameIndex) : testPattern(plan.frameIndex);
+    plan.burst = Burst{frameBurst(samples, plan.format), BurstKind::Frame, plan.start};
+}
+
+void VirtualInstrument::burstLoop(int masterFd)
+{
     // The rest of a burst that the line's buffer could not take because the program is not
     // reading; nothing else is written until it has gone.
     QByteArray backlog;
@@ -428,11 +455,8 @@ void VirtualInstrument::ioLoop()
             if (backlog.isEmpty() && lineUp)
                 plan = planNext(Clock::now());
         }
-        if (plan.makeFrame) {
-            const Frame samples =
-                plan.source ? plan.source(plan.frameIndex) : testPattern(plan.frameIndex);
-            plan.burst = Burst{frameBurst(samples, plan.format), BurstKind::Frame, plan.start};
-        }
+        if (plan.makeFrame)
+            makeFrame(plan);
 
         bool wrote = false;
         if (plan.burst) {
@@ -493,6 +517,90 @@ void VirtualInstrument::ioLoop()
             lineUp = false;
         if (!lineUp)
             backlog.clear();
+    }
+}
+
+void VirtualInstrument::packetLoop(int masterFd, PacketLine line)
+{
+    // A packet handed over this much later than due (a busy machine, a program that did not
+    // read and so held the adapter up) moves the rest of the line with it, as the bursts of
+    // burstLoop() move after a late write: the stream goes on at the line's pace from there
+    // instead of pouring out what it owes. Later by less, the line keeps to its schedule, so the
+    // ordinary lateness of a wake-up neither slows the stream nor cuts it into other packets.
+    constexpr auto kMostBehind = std::chrono::milliseconds(2);
+    // The last packet went in part only: nothing more until the program has read.
+    bool held = false;
+    bool lineUp = true;
+
+    for (;;) {
+        Plan plan;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopRequested)
+                return;
+            if (!held && lineUp)
+                plan = planNext(Clock::now());
+        }
+        if (plan.makeFrame)
+            makeFrame(plan);
+        if (plan.burst) {
+            // Every burst that has started goes onto the line before any packet is cut: a burst
+            // that follows back to back carries the stream on.
+            const qsizetype length = plan.burst->bytes.size();
+            m_pacer.occupy(plan.start, length);
+            line.add(plan.start, std::move(plan.burst->bytes), int(plan.burst->kind));
+            continue;
+        }
+
+        bool wrote = false;
+        std::optional<Clock::time_point> deadline = plan.deadline;
+        if (!held && lineUp) {
+            if (const std::optional<PacketLine::Packet> packet = line.next()) {
+                if (packet->due <= Clock::now()) {
+                    const QByteArray bytes = line.peek(packet->length);
+                    const qsizetype written = writeSome(masterFd, bytes);
+                    if (written < 0) {
+                        lineUp = false;
+                    } else {
+                        if (written > 0)
+                            deliverNow();
+                        line.consume(written, [this](int kind, qsizetype sent, bool whole) {
+                            burstWritten(BurstKind(kind), sent, whole);
+                        });
+                        held = written < bytes.size();
+                        const auto behind = Clock::now() - packet->due;
+                        if (behind > kMostBehind) {
+                            line.postpone(behind);
+                            m_pacer.postpone(behind);
+                        }
+                    }
+                    wrote = true;
+                } else {
+                    deadline = deadline ? std::min(*deadline, packet->due) : packet->due;
+                }
+            }
+        }
+
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0},
+                         {lineUp ? masterFd : -1, short(POLLIN | (held ? POLLOUT : 0)), 0}};
+        timespec timeout{0, 0};
+        const timespec* wait = &timeout;
+        if (!wrote && deadline)
+            timeout = untilDeadline(*deadline);
+        else if (!wrote)
+            wait = nullptr;
+        if (::ppoll(fds, 2, wait, nullptr) < 0)
+            continue; // EINTR
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(m_wakeFd, &count, sizeof count);
+        }
+        if (fds[1].revents & POLLIN)
+            receiveFromLine();
+        if (fds[1].revents & POLLOUT)
+            held = false;
+        if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[1].revents & POLLIN))
+            lineUp = false;
     }
 }
 

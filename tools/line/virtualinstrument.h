@@ -15,15 +15,19 @@
 //   bytes of any length for streams that are not frames;
 // - keeps every burst to the pace of a 500000 bit/s 8N1 line (20 µs a byte): a 210-byte burst
 //   occupies the line for 4.2 ms and the next one starts no earlier (see LinePacer);
+// - hands each burst to the program whole, in one write, or, given a packet size, as a USB
+//   adapter does: the stream in packets of at most that many bytes, each written when its last
+//   byte has arrived, a packet that is not full only once the stream has paused for the
+//   adapter's latency (see PacketLine);
 // - optionally starts streaming on CMD_RUN with r = 1 and stops on r = 0, as the instrument does.
 //
 // Its I/O runs on a thread of its own that sleeps in ppoll() on the master, a wake-up eventfd
-// and the next burst's deadline, so a busy thread elsewhere in the process neither slows it nor
-// is slowed by it. Every public function may be called from any thread, except that open(),
-// close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the thread
-// that owns the object. The frame source and the command observer run on the I/O thread and may
-// call only the output functions and the records; so may the frame observer. Settings and records
-// outlive a reconnect; the output queue, a command begun and the streaming state do not.
+// and the next burst's (or packet's) deadline, so a busy thread elsewhere in the process neither
+// slows it nor is slowed by it. Every public function may be called from any thread, except that
+// open(), close(), placeLink(), linkPath(), pullPlug(), replug() and the destructor belong to the
+// thread that owns the object. The frame source and the command observer run on the I/O thread and
+// may call only the output functions and the records; so may the frame observer. Settings and
+// records outlive a reconnect; the output queue, a command begun and the streaming state do not.
 
 #include "link/protocol.h"
 #include "tools/line/commandassembler.h"
@@ -80,6 +84,8 @@ public:
 
     static constexpr std::chrono::nanoseconds kByteTime = LinePacer::byteTime(kBaudRate);
     static constexpr int kMaxBurstLength = 1024;
+    static constexpr int kMinPacketSize = 8;
+    static constexpr int kMaxPacketSize = 4096;
 
     VirtualInstrument();
     ~VirtualInstrument();
@@ -121,6 +127,11 @@ public:
     // Least time from the start of one streamed frame to the start of the next; zero (the
     // default) streams back to back at the line rate.
     void setFrameInterval(std::chrono::microseconds interval);
+    // How the bytes reach the program: 0 (the default) writes every burst whole at once; a
+    // packet size (clamped to 8..4096) hands the stream over in packets of at most that many
+    // bytes, a packet that is not full once the stream has paused for `latency` (at least a
+    // byte time). Takes effect when the line is next opened (open(), replug()).
+    void setPackets(int packetSize, std::chrono::microseconds latency = {});
     // When true, CMD_RUN with r = 1 starts streaming and r = 0 stops it.
     void setStreamOnRun(bool on);
     void setCommandObserver(CommandObserver observer);
@@ -181,6 +192,9 @@ private:
     void stopLine();
     void wake() const;
     void ioLoop();
+    void burstLoop(int masterFd);
+    void packetLoop(int masterFd, PacketLine line);
+    void makeFrame(Plan& plan) const;
     Plan planNext(Clock::time_point now);
     void receiveFromLine();
     void deliverNow() const;
@@ -216,6 +230,8 @@ private:
     FrameObserver m_frameObserver;
     FrameFormat m_format;
     std::chrono::microseconds m_frameInterval{0};
+    int m_packetSize = 0;
+    std::chrono::microseconds m_packetLatency{0};
     bool m_streamOnRun = false;
     std::deque<Burst> m_queue;
     std::vector<Burst> m_delayed; // acknowledgements waiting for their time

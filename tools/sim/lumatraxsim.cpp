@@ -157,6 +157,14 @@ int main(int argc, char* argv[])
                 .arg(options.pieces.guideHigh)
                 .arg(options.pieces.guideLow)
                 .arg(rateInWords(options)));
+    if (options.packetSize > 0)
+        say(QStringLiteral("lumatrax-sim: bytes reach the program in packets of at most %1, a "
+                           "packet that is not full %2")
+                .arg(options.packetSize)
+                .arg(options.latency.count() == 0
+                         ? QStringLiteral("as soon as the stream pauses")
+                         : QStringLiteral("once the stream has paused %1 ms")
+                               .arg(options.latency.count())));
     say(QStringLiteral("lumatrax-sim: start lumatrax in %1 with a Lumatrax.cfg naming port %2; "
                        "Ctrl-C ends")
             .arg(options.directory)

@@ -1,6 +1,7 @@
 #include "tools/sim/simoptions.h"
 
 #include "tools/line/toolsupport.h"
+#include "tools/line/virtualinstrument.h"
 
 #include <QCommandLineParser>
 
@@ -43,6 +44,26 @@ std::optional<int> toInt(const QString& text)
     bool ok = false;
     const int value = text.toInt(&ok);
     return ok ? std::optional(value) : std::nullopt;
+}
+
+// --packet and --latency into `o`; the reason when they do not fit.
+std::optional<QString> parseLine(const QString& packet, const QString& latency, bool latencySet,
+                                 SimOptions& o)
+{
+    const std::optional<int> size = toInt(packet);
+    if (!size || (*size != 0 && (*size < VirtualInstrument::kMinPacketSize ||
+                                 *size > VirtualInstrument::kMaxPacketSize)))
+        return QStringLiteral("--packet must be 0 or a number of bytes from %1 to %2")
+            .arg(VirtualInstrument::kMinPacketSize)
+            .arg(VirtualInstrument::kMaxPacketSize);
+    const std::optional<int> hold = toInt(latency);
+    if (!hold || *hold < 0 || *hold > 255)
+        return QStringLiteral("--latency must be a whole number of milliseconds from 0 to 255");
+    if (latencySet && *size == 0)
+        return QStringLiteral("--latency goes with --packet");
+    o.packetSize = *size;
+    o.latency = std::chrono::milliseconds(*hold);
+    return std::nullopt;
 }
 
 } // namespace
@@ -109,8 +130,24 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     const QCommandLineOption loop(QStringLiteral("loop"),
                                   QStringLiteral("With --replay: start again from the beginning "
                                                  "at the end of the capture."));
-    parser.addOptions({help, link.directory, link.port, seed, share, guides, noise, rate, writeConfig, verbose,
-                       replay, speed, loop});
+    const QCommandLineOption packet(
+        QStringLiteral("packet"),
+        QStringLiteral("Hand the bytes to the pseudo-terminal as a USB serial adapter does: in "
+                       "packets of at most N bytes (8..4096; 62 for common adapters, 8 to 16 for "
+                       "an on-board UART's FIFO), each once its last byte has crossed the line "
+                       "at 50000 bytes a second. Bursts sent back to back run on in one stream "
+                       "whose packets do not respect where a burst ends. 0 hands every burst "
+                       "over whole. Default: 0."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption latency(
+        QStringLiteral("latency"),
+        QStringLiteral("With --packet: hold a packet that is not full until the stream has "
+                       "paused this long, as an adapter's latency timer does (0..255 ms; 1 to 16 "
+                       "for common adapters). 0 hands it over as soon as no byte follows within "
+                       "a byte time. Default: 0."),
+        QStringLiteral("MS"), QStringLiteral("0"));
+    parser.addOptions({help, link.directory, link.port, seed, share, guides, noise, rate,
+                       writeConfig, verbose, replay, speed, loop, packet, latency});
 
     if (!parser.parse(arguments))
         return error(parser.errorText());
@@ -141,6 +178,9 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     } else if (parser.isSet(speed) || parser.isSet(loop)) {
         return error(QStringLiteral("--speed and --loop go with --replay"));
     }
+    if (const auto problem =
+            parseLine(parser.value(packet), parser.value(latency), parser.isSet(latency), o))
+        return error(*problem);
     o.directory = parser.value(link.directory);
     o.writeConfig = parser.isSet(writeConfig);
     o.verbose = parser.isSet(verbose);

@@ -24,6 +24,11 @@ struct SimOptions
     QString replayFile;
     double replaySpeed = 1.0; // times the captured pace; 0: back to back at the line rate
     bool replayLoop = false;
+    // The line as a USB adapter hands it over: packets of at most this many bytes (8..4096),
+    // paced at the line rate, a packet that is not full once the stream has paused for
+    // `latency`; 0 hands every burst over whole.
+    int packetSize = 0;
+    std::chrono::milliseconds latency{0};
 
     // Least time from the start of one frame to the start of the next; zero at the line rate.
     [[nodiscard]] std::chrono::microseconds frameInterval() const;

@@ -10,6 +10,7 @@ Simulator::Simulator(const SimOptions& options) : m_options(options), m_model(op
                                         : VirtualInstrument::AckBehaviour::immediate());
     m_instrument.setStreamOnRun(!replay);
     m_instrument.setFrameInterval(options.frameInterval());
+    m_instrument.setPackets(options.packetSize, options.latency);
     m_instrument.setFrameSource([this](std::uint64_t) { return nextFrame(); });
     m_instrument.setCommandObserver([this](const Command& c) { onCommand(c); });
 }
