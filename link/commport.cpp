@@ -181,8 +181,8 @@ public:
     int wakeWrite = -1;
 
     std::mutex readsMutex;
-    std::vector<QByteArray> reads;     // handed over, not yet delivered
-    qsizetype queuedBytes = 0;         // the bytes of `reads`
+    std::vector<QByteArray> reads;        // handed over, not yet delivered
+    qsizetype queuedBytes = 0;            // the bytes of `reads`
     std::atomic<bool> wakePending{false}; // a delivery is coming: no need to post another
 };
 
@@ -250,7 +250,9 @@ private:
     // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so.
     [[nodiscard]] QString openFailure(const QString& reason) const
     {
-        struct stat info{};
+        struct stat info
+        {
+        };
         const bool exists = ::stat(QFile::encodeName(m_device).constData(), &info) == 0;
         if ((exists && !S_ISCHR(info.st_mode)) || reason == qt_error_string(ENOTTY))
             return QStringLiteral("not a serial port (%1)").arg(reason);
@@ -326,8 +328,7 @@ private:
                 } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                     // Whatever the system still gives is read as usual, and its failure says why.
                     QByteArray rest;
-                    const bool drained = reading ? takeRead(line, completed)
-                                                 : line.drainInto(rest);
+                    const bool drained = reading ? takeRead(line, completed) : line.drainInto(rest);
                     line.fail(drained ? EIO : errno);
                     ended = true;
                 }
@@ -412,8 +413,8 @@ private:
     {
         if (!m_holding)
             return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastPost + kHoldLimit -
-                                                                       Clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_lastPost + kHoldLimit - Clock::now());
         return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
     }
 

@@ -29,10 +29,12 @@ namespace lumatrax {
 // already waiting when the threshold is armed count), and it holds every byte waiting then.
 // Reads reach the user-interface thread in order, whole, once each. The communications event
 // comm() delivers every read handed over since the previous one in one go, about once per
-// kTurnInterval at most (the link's intervals are in linktiming.h), so at the line's full rate the user-interface thread wakes at about the
-// screen's rate, not once per frame; when reads are rare each one is delivered at once. The
-// reading thread paces these turns itself, so the user-interface thread is woken by it and not
-// by a timer (on virtual machines a timer's wake-up costs far more).
+// kTurnInterval at most (the link's intervals are in linktiming.h), so at the line's full rate
+// the user-interface thread wakes at about the screen's rate, not once per frame; when reads are
+// rare each one is delivered at once. The reading thread paces these turns itself, so the
+// user-interface thread is woken by it and not by a timer (on virtual machines a timer's wake-up
+// costs far more). The system holds the reading thread until a read's worth of bytes waits
+// (VMIN), so bytes arriving in small pieces do not wake it for each piece.
 //
 // Operations that can fail return the error's description, naming the port, the device it
 // resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory").

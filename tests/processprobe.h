@@ -123,7 +123,8 @@ public:
         for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
             if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "lumatrax-port") {
-                const QByteArray io = QFile::encodeName(tasks.filePath(task + QStringLiteral("/io")));
+                const QByteArray io =
+                    QFile::encodeName(tasks.filePath(task + QStringLiteral("/io")));
                 m_fd = ::open(io.constData(), O_RDONLY | O_CLOEXEC);
                 return;
             }

@@ -24,11 +24,12 @@ namespace {
 QStringList descriptorsAChildInherits()
 {
     QProcess child;
-    child.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; "
-                                "if [ \"$n\" -gt 2 ]; then printf '%s ' \"$n\"; readlink \"$f\"; fi; "
-                                "done")});
+    child.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; "
+                        "if [ \"$n\" -gt 2 ]; then printf '%s ' \"$n\"; readlink \"$f\"; fi; "
+                        "done")});
     if (!child.waitForFinished(10000))
         return {QStringLiteral("the child did not finish")};
     return QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
@@ -326,8 +327,9 @@ void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
         error = line.port.open();
     }
     QVERIFY(error);
-    QCOMPARE(*error, QStringLiteral("COM4 (%1): %2")
-                         .arg(line.instrument.devicePath(), qt_error_string(EMFILE)));
+    QCOMPARE(
+        *error,
+        QStringLiteral("COM4 (%1): %2").arg(line.instrument.devicePath(), qt_error_string(EMFILE)));
     QVERIFY(!line.port.portOpen());
     QCOMPARE(line.port.open(), std::nullopt);
     line.port.close();
