@@ -62,7 +62,7 @@ using linktiming::kTurnInterval;
 class CommPort::Line
 {
 public:
-    // The wake-up pipe is made here; wakeError() tells when it could not be.
+    // The wake-up pipe is made here; pipeError tells when it could not be.
     Line()
     {
         // Close-on-exec, so no program started meanwhile holds the thread's pipe.
@@ -250,9 +250,7 @@ private:
     // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so.
     [[nodiscard]] QString openFailure(const QString& reason) const
     {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         const bool exists = ::stat(QFile::encodeName(m_device).constData(), &info) == 0;
         if ((exists && !S_ISCHR(info.st_mode)) || reason == qt_error_string(ENOTTY))
             return QStringLiteral("not a serial port (%1)").arg(reason);
