@@ -189,7 +189,7 @@ void MainWindow::showLinkState()
     m_ui.Frame3->setVisible(m_link->offersRetry());
     if (!m_link->attempted())
         m_ui.lblMsg->setText(QStringLiteral("Searching ..."));
-    else if (state == LinkState::Failed || state == LinkState::Lost)
+    else if (state == LinkState::Failed || state == LinkState::Lost || state == LinkState::Silent)
         m_ui.lblMsg->setText(comName(m_link->port()) + QStringLiteral(" ... Device not found!"));
     else
         m_ui.lblMsg->setText(comName(m_link->port()));
@@ -206,7 +206,7 @@ void MainWindow::resendSettings()
 
 void MainWindow::cmdRetry_Click()
 {
-    m_link->connectTo(m_portNumber);
+    m_link->retry(m_portNumber);
 }
 
 void MainWindow::cmdPort_Click()

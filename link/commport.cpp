@@ -9,8 +9,10 @@
 #include <QSerialPort>
 #include <QThread>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #ifndef Q_OS_UNIX
@@ -20,7 +22,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace lumatrax {
@@ -31,22 +35,26 @@ namespace {
 // device cannot keep the reading thread (or input()) reading for ever.
 constexpr qsizetype kMaxRead = 64 * 1024;
 
-// Reads handed over and not yet delivered. The user-interface thread takes them at every turn;
-// should it stall this long, the reading thread stops reading and the bytes wait in the system,
-// as they would behind a full receive buffer.
-constexpr std::size_t kMaxQueuedReads = 4096;
+// Bytes of reads handed over and not yet delivered: about a second of the line. The user-interface
+// thread takes them at every turn; should it stall that long, the reading thread stops reading
+// and the bytes wait in the system, as they would behind a full receive buffer. A lamp lit a
+// second late already misleads; many seconds of backlog would only mislead longer.
+constexpr qsizetype kMaxQueuedBytes = 64 * 1024;
 
-// How long closing waits for bytes still queued (the stop command on exit) to leave.
-constexpr int kCloseFlushMs = 200;
+// A byte's time on the line: ten bits (8N1) at the link's speed.
+constexpr std::chrono::microseconds kByteTime{10'000'000 / kBaudRate};
 
-// How often a reading thread held back by a full queue looks again.
-constexpr int kBackPressurePollMs = 20;
+// The most a read of a terminal returns at once on Linux while VMIN is larger (its reads go
+// through a buffer of this size, and each piece falls short of VMIN).
+constexpr ssize_t kTerminalPiece = 64;
 
-// The longest a read is held back for the next turn when no further read comes: a turn interval
-// and a little more than a frame's time on the line, so that at the full line rate the next read,
-// not this limit, ends the wait.
-constexpr std::chrono::milliseconds kHoldLimit = CommPort::kTurnInterval +
-                                                 std::chrono::milliseconds(5);
+// The largest VMIN a terminal takes (its c_cc entries are bytes).
+constexpr int kMaxMinimum = 255;
+
+using linktiming::kBackPressurePoll;
+using linktiming::kCloseFlush;
+using linktiming::kHoldLimit;
+using linktiming::kTurnInterval;
 
 } // namespace
 
@@ -54,14 +62,16 @@ constexpr std::chrono::milliseconds kHoldLimit = CommPort::kTurnInterval +
 class CommPort::Line
 {
 public:
+    // The wake-up pipe is made here; pipeError tells when it could not be.
     Line()
     {
+        // Close-on-exec, so no program started meanwhile holds the thread's pipe.
         int fds[2] = {-1, -1};
-        if (::pipe(fds) == 0) {
-            for (int fd : fds)
-                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
             wakeRead = fds[0];
             wakeWrite = fds[1];
+        } else {
+            pipeError = errno;
         }
     }
     ~Line()
@@ -90,8 +100,10 @@ public:
             if (n > 0) {
                 to.append(chunk, n);
                 // A read that did not fill the chunk took what waited; asking again would
-                // only cost a call that finds nothing.
-                if (n < qsizetype(sizeof chunk))
+                // only cost a call that finds nothing. But while VMIN exceeds it, Linux hands a
+                // terminal's bytes out kTerminalPiece at a time, so a read of just that many
+                // may have left more.
+                if (n < qsizetype(sizeof chunk) && n != kTerminalPiece)
                     return true;
             } else if (n < 0 && errno == EINTR) {
                 continue;
@@ -102,6 +114,27 @@ public:
                 return false;
             }
         }
+        return true;
+    }
+
+    // Lets the system hold the reading thread until a read can complete: with VTIME 0, poll()
+    // reports the port readable only once VMIN bytes wait, so VMIN follows the bytes the
+    // threshold still needs beyond those already taken (up to 255; a larger remainder is read in
+    // parts). Exact either way: a read is handed over only once the threshold is reached. False
+    // when the system refuses the setting; errno then tells why. Under `io`.
+    bool holdUntilReadable()
+    {
+        const int wanted = std::clamp<qsizetype>(threshold - pending.size(), 1, kMaxMinimum);
+        if (wanted == minimum)
+            return true;
+        termios settings{};
+        if (::tcgetattr(fd, &settings) != 0)
+            return false;
+        settings.c_cc[VMIN] = cc_t(wanted);
+        settings.c_cc[VTIME] = 0;
+        if (::tcsetattr(fd, TCSANOW, &settings) != 0)
+            return false;
+        minimum = wanted;
         return true;
     }
 
@@ -133,10 +166,12 @@ public:
     }
 
     std::uint64_t opening = 0; // which opening of the port this is
+    int pipeError = 0;         // why the wake-up pipe could not be made; 0 when it was
 
     std::mutex io; // the descriptor and everything below, up to `reads`
     int fd = -1;   // the open port's descriptor; -1 before opening and after closing
     int threshold = 0;
+    int minimum = -1;   // the port's VMIN as last set here; -1 before
     QByteArray pending; // read, waiting for the threshold
     QByteArray tx;      // accepted for sending, not yet taken by the system
     bool stop = false;
@@ -146,7 +181,8 @@ public:
     int wakeWrite = -1;
 
     std::mutex readsMutex;
-    std::vector<QByteArray> reads;     // handed over, not yet delivered
+    std::vector<QByteArray> reads;        // handed over, not yet delivered
+    qsizetype queuedBytes = 0;            // the bytes of `reads`
     std::atomic<bool> wakePending{false}; // a delivery is coming: no need to post another
 };
 
@@ -199,13 +235,7 @@ protected:
         }
         port.close();
         if (!lossReason.isNull())
-            QMetaObject::invokeMethod(
-                m_owner,
-                [owner = m_owner, opening = m_line->opening, lossReason] {
-                    if (owner->m_line && owner->m_line->opening == opening)
-                        owner->readerLost(lossReason);
-                },
-                Qt::QueuedConnection);
+            m_owner->postLoss(m_line->opening, lossReason);
     }
 
 private:
@@ -220,7 +250,7 @@ private:
     // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so.
     [[nodiscard]] QString openFailure(const QString& reason) const
     {
-        struct stat info{};
+        struct stat info = {};
         const bool exists = ::stat(QFile::encodeName(m_device).constData(), &info) == 0;
         if ((exists && !S_ISCHR(info.st_mode)) || reason == qt_error_string(ENOTTY))
             return QStringLiteral("not a serial port (%1)").arg(reason);
@@ -239,24 +269,43 @@ private:
                     break;
                 {
                     std::lock_guard readsLock(line.readsMutex);
-                    backPressure = line.reads.size() >= kMaxQueuedReads;
+                    backPressure = line.queuedBytes >= kMaxQueuedBytes;
                 }
-                if (line.threshold > 0 && !backPressure)
+                if (line.threshold > 0 && !backPressure) {
+                    if (!line.holdUntilReadable()) {
+                        line.fail(errno);
+                        break;
+                    }
                     events |= POLLIN;
+                }
                 if (!line.tx.isEmpty())
                     events |= POLLOUT;
             }
             pollfd fds[2] = {{line.fd, events, 0}, {line.wakeRead, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, backPressure ? kBackPressurePollMs : heldTimeout());
-            if (ready < 0 && errno != EINTR)
+            const int timeout = backPressure ? int(kBackPressurePoll.count()) : heldTimeout();
+            if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+                // The thread can no longer wait on the port: a link that silently took commands
+                // and read nothing would be worse than a lost one.
+                const int error = errno;
+                std::lock_guard lock(line.io);
+                line.fail(error);
                 break;
+            }
+            if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                std::lock_guard lock(line.io);
+                line.fail(EBADF);
+                break;
+            }
             if (fds[1].revents & POLLIN) {
                 char drained[64];
                 while (::read(line.wakeRead, drained, sizeof drained) > 0) {
                 }
             }
 
-            std::optional<QByteArray> read;
+            // Reads completed in this pass; a hang-up in the same pass ends the thread only once
+            // they are handed over.
+            std::vector<QByteArray> completed;
+            bool ended = false;
             {
                 std::lock_guard lock(line.io);
                 if (line.stop) {
@@ -265,42 +314,66 @@ private:
                 }
                 if (line.lost)
                     break;
+                // Bytes are taken only when the system reports a read's worth: a wake-up for
+                // writing or for the threshold leaves fewer where they are.
+                const bool reading = line.threshold > 0 && !backPressure;
                 if (!line.writePending()) {
                     line.fail(errno);
-                    break;
-                }
-                if (line.threshold > 0 && !backPressure) {
-                    if (!line.drainInto(line.pending)) {
-                        line.fail(errno);
-                        break;
-                    }
-                    if (line.pending.size() >= line.threshold) {
-                        read = std::move(line.pending);
-                        line.pending = QByteArray();
-                    }
-                }
-                if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-                    // Pick up the system's reason; the bytes no longer matter.
+                    ended = true;
+                } else if (reading && (fds[0].revents & POLLIN) && !takeRead(line, completed)) {
+                    line.fail(errno);
+                    ended = true;
+                } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    // Whatever the system still gives is read as usual, and its failure says why.
                     QByteArray rest;
-                    line.fail(line.drainInto(rest) ? EIO : errno);
-                    break;
+                    const bool drained = reading ? takeRead(line, completed) : line.drainInto(rest);
+                    line.fail(drained ? EIO : errno);
+                    ended = true;
                 }
             }
-            if (read)
-                handOver(std::move(*read));
-            else if (m_holding && Clock::now() >= m_lastPost + kHoldLimit)
+            for (QByteArray& read : completed)
+                handOver(std::move(read), !ended);
+            if (ended)
+                break; // the loss, once posted, delivers what is queued first
+            if (completed.empty() && m_holding && Clock::now() >= m_lastPost + kHoldLimit)
                 post(); // the stream paused with reads held back: they go now
         }
     }
 
-    // Sends what is still queued, waiting at most kCloseFlushMs for the system to take it.
+    // Reads what the system holds; once the threshold is reached, every byte read so far is one
+    // read. False when the device failed (errno tells why); a read completed before that still
+    // counts. Under `io`.
+    static bool takeRead(Line& line, std::vector<QByteArray>& completed)
+    {
+        const bool ok = line.drainInto(line.pending);
+        const int error = errno;
+        if (line.pending.size() >= line.threshold) {
+            completed.push_back(std::move(line.pending));
+            line.pending = QByteArray();
+        }
+        errno = error;
+        return ok;
+    }
+
+    // Sends what is still queued and waits until the system's own output queue is empty too,
+    // for at most kCloseFlush in all: closing restores the port's earlier settings (its earlier
+    // speed, say), and bytes still leaving would go out garbled at that speed.
     static void flush(Line& line)
     {
-        QDeadlineTimer deadline(kCloseFlushMs);
+        const QDeadlineTimer deadline(kCloseFlush);
         while (!line.tx.isEmpty() && line.writePending() && !deadline.hasExpired()) {
             pollfd out{line.fd, POLLOUT, 0};
             if (::poll(&out, 1, int(deadline.remainingTime())) <= 0)
                 break;
+        }
+        // No event tells when the output queue runs empty: it is looked at again after about
+        // the time its bytes take on the line.
+        int queued = 0;
+        while (::ioctl(line.fd, TIOCOUTQ, &queued) == 0 && queued > 0 && !deadline.hasExpired()) {
+            const auto onTheLine = kByteTime * queued;
+            std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
+                onTheLine, std::chrono::milliseconds(1),
+                std::chrono::milliseconds(std::max<qint64>(1, deadline.remainingTime()))));
         }
     }
 
@@ -309,12 +382,16 @@ private:
     // interval (at the line's full rate one comes every 4.2 ms), or, should the stream pause, for
     // the hold limit. So the window is woken by this thread's write, never by a timer of its
     // own, and at most about sixty times a second.
-    void handOver(QByteArray read)
+    // A read handed over when the thread ends (`mayPost` false) goes with the loss.
+    void handOver(QByteArray read, bool mayPost)
     {
         {
             std::lock_guard lock(m_line->readsMutex);
+            m_line->queuedBytes += read.size();
             m_line->reads.push_back(std::move(read));
         }
+        if (!mayPost)
+            return;
         if (Clock::now() >= m_lastPost + kTurnInterval)
             post();
         else
@@ -334,8 +411,8 @@ private:
     {
         if (!m_holding)
             return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastPost + kHoldLimit -
-                                                                       Clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_lastPost + kHoldLimit - Clock::now());
         return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
     }
 
@@ -377,6 +454,8 @@ std::optional<QString> CommPort::open()
     m_devicePath = target.isEmpty() ? entry : target;
 
     auto line = std::make_shared<Line>();
+    if (line->pipeError != 0) // without it the reading thread could never be told to stop
+        return describe(qt_error_string(line->pipeError));
     line->opening = ++m_openings;
     auto reader = std::make_unique<Reader>(this, line, m_devicePath);
     if (const std::optional<QString> error = reader->openPort()) {
@@ -469,13 +548,15 @@ void CommPort::turn()
     // Cleared before the reads are taken: a read handed over after this posts a turn of its own.
     line.wakePending.store(false);
     std::vector<QByteArray> batch;
+    bool wasFull = false;
     {
         std::lock_guard lock(line.readsMutex);
         batch.swap(line.reads);
+        wasFull = line.queuedBytes >= kMaxQueuedBytes;
+        line.queuedBytes = 0;
     }
     if (batch.empty())
         return;
-    const bool wasFull = batch.size() >= kMaxQueuedReads;
     m_delivering = std::move(batch);
     m_inTurn = true;
     emit comm();
@@ -484,11 +565,36 @@ void CommPort::turn()
     if (std::exchange(m_turnMissed, false))
         QMetaObject::invokeMethod(this, &CommPort::turn, Qt::QueuedConnection);
     if (wasFull && m_line)
-        m_line->wake();
+        m_line->wake(); // the reading thread reads again
+    if (m_lossMissed && m_line)
+        postLoss(m_line->opening, *std::exchange(m_lossMissed, std::nullopt));
 }
 
-void CommPort::readerLost(const QString& reason)
+void CommPort::postLoss(std::uint64_t opening, const QString& reason)
 {
+    QMetaObject::invokeMethod(
+        this, [this, opening, reason] { readerLost(opening, reason); }, Qt::QueuedConnection);
+}
+
+void CommPort::readerLost(std::uint64_t opening, const QString& reason)
+{
+    if (!m_line || m_line->opening != opening)
+        return; // closed or opened again meanwhile: that loss no longer matters
+    if (m_inTurn) {
+        // A handler running a nested event loop: its turn's reads, and those after, come first.
+        m_lossMissed = reason;
+        return;
+    }
+    turn(); // every read handed over before the loss
+    if (!m_line || m_line->opening != opening || m_lossMissed)
+        return;
+    bool readsLeft = false; // met by a handler's nested event loop, delivered by a turn posted
+    {
+        std::lock_guard lock(m_line->readsMutex);
+        readsLeft = !m_line->reads.empty();
+    }
+    if (readsLeft)
+        return postLoss(opening, reason);
     emit linkLost(describe(tr("The connection to the device was lost (%1)").arg(reason)));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/linktiming.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -27,10 +29,12 @@ namespace lumatrax {
 // already waiting when the threshold is armed count), and it holds every byte waiting then.
 // Reads reach the user-interface thread in order, whole, once each. The communications event
 // comm() delivers every read handed over since the previous one in one go, about once per
-// kTurnInterval at most, so at the line's full rate the user-interface thread wakes at about the
-// screen's rate, not once per frame; when reads are rare each one is delivered at once. The
-// reading thread paces these turns itself, so the user-interface thread is woken by it and not
-// by a timer (on virtual machines a timer's wake-up costs far more).
+// kTurnInterval at most (the link's intervals are in linktiming.h), so at the line's full rate
+// the user-interface thread wakes at about the screen's rate, not once per frame; when reads are
+// rare each one is delivered at once. The reading thread paces these turns itself, so the
+// user-interface thread is woken by it and not by a timer (on virtual machines a timer's wake-up
+// costs far more). The system holds the reading thread until a read's worth of bytes waits
+// (VMIN), so bytes arriving in small pieces do not wake it for each piece.
 //
 // Operations that can fail return the error's description, naming the port, the device it
 // resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory").
@@ -38,7 +42,11 @@ namespace lumatrax {
 // (DTR, RTS) are never touched.
 //
 // When the device goes away while open (an adapter pulled, the far side of a pseudo-terminal
-// closed) the reading thread closes the port and linkLost() is emitted once.
+// closed), or a call of the reading thread's own fails, the reading thread closes the port and
+// linkLost() is emitted once, after every read handed over before it has been delivered. Reads
+// waiting for the user-interface thread are bounded to about a second of the line in bytes;
+// beyond that the thread reads nothing more and bytes wait in the system, as behind a full
+// receive buffer.
 class CommPort : public QObject
 {
     Q_OBJECT
@@ -48,9 +56,8 @@ public:
     // The receive buffer the component is designed with. Reads here take every byte waiting,
     // up to many of these, so a burst far larger is read whole, in a few reads.
     static constexpr qint64 kReceiveBufferSize = 1024;
-    // The least time between two communications events while reads keep coming: at the full
-    // line rate a turn then takes the reads of about 16.8 ms, some sixty turns a second.
-    static constexpr std::chrono::milliseconds kTurnInterval{14};
+    // The least time between two communications events while reads keep coming.
+    static constexpr std::chrono::milliseconds kTurnInterval = linktiming::kTurnInterval;
 
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
@@ -64,7 +71,9 @@ public:
     // Opens the selected port; fails when it does not exist, is not a serial port, cannot be
     // opened or is open already.
     [[nodiscard]] std::optional<QString> open();
-    // Sends what is still queued (for at most a fifth of a second) and closes the port.
+    // Sends what is still queued and waits until the system has sent it (for at most a fifth of
+    // a second in all) before the port's earlier settings are restored and it closes. Reads not
+    // yet delivered are dropped.
     void close();
     [[nodiscard]] bool portOpen() const;
 
@@ -98,7 +107,8 @@ private:
     class Reader;
 
     void turn();
-    void readerLost(const QString& reason);
+    void readerLost(std::uint64_t opening, const QString& reason);
+    void postLoss(std::uint64_t opening, const QString& reason);
     [[nodiscard]] QString describe(const QString& reason) const;
 
     QString m_startDirectory;
@@ -111,6 +121,8 @@ private:
     bool m_inTurn = false;
     // A turn met while a handler of the previous one ran a nested event loop: taken right after.
     bool m_turnMissed = false;
+    // A loss met while a handler ran a nested event loop: told after that turn's reads.
+    std::optional<QString> m_lossMissed;
 };
 
 } // namespace lumatrax

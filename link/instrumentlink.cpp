@@ -1,17 +1,24 @@
 #include "link/instrumentlink.h"
 
+#include "link/linktiming.h"
+
 #include <QTimer>
 
 namespace lumatrax {
 
 InstrumentLink::InstrumentLink(QObject* parent)
-    : QObject(parent), m_cm(new CommPort(this)), m_tmrFirst(new QTimer(this))
+    : QObject(parent), m_cm(new CommPort(this)), m_tmrFirst(new QTimer(this)),
+      m_stopSettle(new QTimer(this))
 {
     setObjectName(QStringLiteral("link"));
     m_tmrFirst->setObjectName(QStringLiteral("tmrFirst"));
-    m_tmrFirst->setInterval(1000);
+    m_tmrFirst->setInterval(linktiming::kDetectionDelay);
     m_tmrFirst->start();
     connect(m_tmrFirst, &QTimer::timeout, this, &InstrumentLink::tmrFirst_Timer);
+    m_stopSettle->setObjectName(QStringLiteral("tmrStopSettle"));
+    m_stopSettle->setSingleShot(true);
+    m_stopSettle->setInterval(linktiming::kStopSettle);
+    connect(m_stopSettle, &QTimer::timeout, this, [this] { connectTo(m_retryPort); });
     connect(m_cm, &CommPort::linkLost, this, &InstrumentLink::cm_LinkLost);
 }
 
@@ -28,6 +35,7 @@ void InstrumentLink::setStartDirectory(const QString& directory)
 
 void InstrumentLink::connectTo(std::int16_t port)
 {
+    m_stopSettle->stop();
     const bool afterFailure = m_attempted;
     m_attempted = true;
     m_port = port;
@@ -63,8 +71,10 @@ void InstrumentLink::tmrFirst_Timer()
     m_tmrFirst->stop(); // one check per enabling
     if (m_state != LinkState::Greeted)
         return; // the link is down (or was lost while the check waited)
-    if (!isDeviceAck(m_cm->input()))
-        return setState(LinkState::Silent); // no message, no new attempt
+    if (!isDeviceAck(m_cm->input())) {
+        m_offersRetry = true; // no message; the operator decides when to try again
+        return setState(LinkState::Silent);
+    }
     // What else waits is stale; frames are what arrives from now on.
     (void)m_cm->input();
     m_cm->setRThreshold(FRAME_RX_THRESHOLD);
@@ -81,6 +91,17 @@ void InstrumentLink::cm_LinkLost(const QString& description)
     setState(LinkState::Lost);
 }
 
+void InstrumentLink::retry(std::int16_t port)
+{
+    if (m_state != LinkState::Silent)
+        return connectTo(port);
+    send(command(Opcode::CMD_RUN, 0, 0, 0));
+    m_retryPort = port;
+    m_offersRetry = false;
+    setState(LinkState::Starting);
+    m_stopSettle->start();
+}
+
 void InstrumentLink::send(const Command& command)
 {
     // A write that fails on an open port (the adapter pulled) closes the port and is reported
@@ -90,6 +111,7 @@ void InstrumentLink::send(const Command& command)
 
 void InstrumentLink::stopOnClose()
 {
+    m_stopSettle->stop(); // a Retry waiting after its stop is given up
     if (!linkDown())
         send(command(Opcode::CMD_RUN, 0, 0, 0));
     m_cm->close();

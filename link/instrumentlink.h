@@ -18,7 +18,7 @@ enum class LinkState {
                   // under way
     Greeted,      // port open, SYNC_FRAME and CMD_HELLO written, the detection check pending
     Acknowledged, // the check found the lone acknowledgement: frames are received
-    Silent,       // the check found anything else; nothing more is tried
+    Silent,       // the check found anything else; the port stays open and Retry is offered
     Failed,       // opening the port or writing the greeting failed
     Lost,         // the device went away while the port was open
 };
@@ -29,9 +29,10 @@ enum class LinkState {
 // the state is told by stateChanged(); the window sets its widgets from state(), port() and
 // offersRetry().
 //
-// The detection timer runs from the link's creation with an interval of 1000 ms, so at start-up
-// the check comes about a second after the program started; an attempt that follows a failure or
-// a loss starts a new one-second wait once it has greeted the instrument.
+// The detection timer runs from the link's creation with an interval of kDetectionDelay (one
+// second, linktiming.h), so at start-up the check comes about a second after the program started;
+// an attempt that follows a failure, a loss or silence starts a new wait once it has greeted the
+// instrument.
 class InstrumentLink : public QObject
 {
     Q_OBJECT
@@ -42,8 +43,8 @@ public:
     // True while no port is believed open: before the first attempt, after a failed one and
     // after a loss. The timebase list sends nothing then.
     [[nodiscard]] bool linkDown() const;
-    // True from a failed attempt or a loss until an attempt gets past its greeting: the window
-    // offers Retry and Port meanwhile.
+    // True from a failed attempt, a loss or a silent check until an attempt gets past its
+    // greeting: the window offers Retry and Port meanwhile.
     [[nodiscard]] bool offersRetry() const { return m_offersRetry; }
     // Whether an attempt has been made, and the COM port number of the last one.
     [[nodiscard]] bool attempted() const { return m_attempted; }
@@ -57,6 +58,12 @@ public:
     // The connection sequence: opens COM `port` and greets the instrument; ends Greeted, or
     // Failed with failure() saying why. A port left open by an earlier attempt is closed first.
     void connectTo(std::int16_t port);
+
+    // The operator's Retry on COM `port`. An instrument that stayed silent is told to stop first,
+    // as closing the program would tell it (one still streaming from an earlier run answers no
+    // greeting); the connection sequence then runs as after a failure, once the line has had
+    // kStopSettle to fall quiet (the state is Starting meanwhile).
+    void retry(std::int16_t port);
 
     // Writes a command; a device that fails on it is reported as a loss.
     void send(const Command& command);
@@ -78,6 +85,8 @@ private:
 
     CommPort* m_cm;
     QTimer* m_tmrFirst;
+    QTimer* m_stopSettle; // from the stop of a Retry after silence to its connection sequence
+    std::int16_t m_retryPort = 0;
     LinkState m_state = LinkState::Starting;
     bool m_offersRetry = false;
     bool m_attempted = false;

@@ -5,6 +5,7 @@
 // Bounds on them are generous; they catch a leak or a busy loop, not a slow machine.
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -12,9 +13,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <thread>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LUMATRAX_ADDRESS_SANITIZER 1
@@ -92,5 +96,64 @@ inline constexpr bool kAddressSanitizer =
     loop.exec();
     return cpuTime() - before;
 }
+
+// Waits for a condition on this thread without running its event loop, so whatever the program's
+// threads post to this one waits meanwhile; false when the time runs out first.
+template <typename Predicate>
+bool spinUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+{
+    const QDeadlineTimer deadline(timeout);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The serial port's reading thread ("lumatrax-port") as the system counts it: the bytes it has
+// read so far. Its record is opened once, when the probe is made, so it can still be read while
+// the process may open no file.
+class PortThreadProbe
+{
+public:
+    PortThreadProbe()
+    {
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "lumatrax-port") {
+                const QByteArray io =
+                    QFile::encodeName(tasks.filePath(task + QStringLiteral("/io")));
+                m_fd = ::open(io.constData(), O_RDONLY | O_CLOEXEC);
+                return;
+            }
+        }
+    }
+    ~PortThreadProbe()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    PortThreadProbe(const PortThreadProbe&) = delete;
+    PortThreadProbe& operator=(const PortThreadProbe&) = delete;
+
+    // Bytes read from the system by the thread; -1 when there was no such thread or it has ended.
+    [[nodiscard]] qint64 bytesRead() const
+    {
+        char text[512];
+        const ssize_t n = m_fd < 0 ? -1 : ::pread(m_fd, text, sizeof text - 1, 0);
+        if (n <= 0)
+            return -1;
+        for (const QByteArray& line : QByteArray(text, n).split('\n'))
+            if (line.startsWith("rchar:"))
+                return line.mid(6).trimmed().toLongLong();
+        return -1;
+    }
+    [[nodiscard]] bool ended() const { return bytesRead() < 0; }
+
+private:
+    int m_fd = -1;
+};
 
 } // namespace lumatrax::test

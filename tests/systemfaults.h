@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace lumatrax::test {
@@ -93,6 +94,29 @@ private:
     QByteArray m_path;
     bool m_mounted = false;
     QString m_error;
+};
+
+// The process's limit on open files lowered for as long as the object lives: the system then
+// makes no descriptor at or above `soft`, and poll() refuses more than `soft` descriptors.
+class FileLimit
+{
+public:
+    explicit FileLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        m_set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~FileLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    FileLimit(const FileLimit&) = delete;
+    FileLimit& operator=(const FileLimit&) = delete;
+
+    [[nodiscard]] bool isSet() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    bool m_set = false;
 };
 
 // The outcome of running test functions of this very program as an unprivileged user.

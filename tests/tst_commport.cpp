@@ -1,15 +1,41 @@
 // The serial port component on a pseudo-terminal, with the virtual instrument at the far end.
 
 #include "link/commport.h"
+#include "tests/processprobe.h"
+#include "tests/systemfaults.h"
 #include "tests/testsupport.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <utility>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace lumatrax;
 using namespace std::chrono_literals;
+
+namespace {
+
+// The descriptors above 2 that a program started now inherits, with what each one is.
+QStringList descriptorsAChildInherits()
+{
+    QProcess child;
+    child.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; "
+                        "if [ \"$n\" -gt 2 ]; then printf '%s ' \"$n\"; readlink \"$f\"; fi; "
+                        "done")});
+    if (!child.waitForFinished(10000))
+        return {QStringLiteral("the child did not finish")};
+    return QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
 
 class TestCommPort : public QObject
 {
@@ -22,6 +48,11 @@ private slots:
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
+    void readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss();
+    void aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing();
+    void aFailingWaitOfTheReadingThreadIsALoss();
+    void withoutAWakeUpPipeOpeningFailsWithAMessage();
+    void aProgramStartedMeanwhileInheritsNothingOfThePort();
 
 private:
     struct Line
@@ -181,6 +212,136 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     QCOMPARE(line.port.open(), std::nullopt);
     line.instrument.pullPlug();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 3000);
+}
+
+void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    QByteArray delivered;
+    QStringList order;
+    bool first = true;
+    connect(&line.port, &CommPort::linkLost, this, [&] { order << "lost"; });
+    connect(&line.port, &CommPort::comm, this, [&] {
+        for (const QByteArray& read : line.port.reads())
+            delivered += read;
+        order << "reads";
+        if (!std::exchange(first, false))
+            return;
+        // While the first read is handled, two more frames come and are read by the port's
+        // thread, within a turn interval of the first: held back for the next turn. Then the
+        // cable goes, before this handler returns.
+        const test::PortThreadProbe portThread;
+        const qint64 before = portThread.bytesRead();
+        QVERIFY(before >= 0);
+        QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'b')));
+        QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'c')));
+        QVERIFY(test::spinUntil(
+            [&] { return portThread.bytesRead() >= before + 2 * FRAME_RX_THRESHOLD; }));
+        line.instrument.pullPlug();
+        QVERIFY(test::spinUntil([&] { return !line.port.portOpen(); }));
+    });
+    // An event loop that wakes as soon as the port posts, so the first turn comes right away.
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'a')));
+    QVERIFY(lost.wait(5000));
+    QCOMPARE(delivered, QByteArray(FRAME_RX_THRESHOLD, 'a') + QByteArray(FRAME_RX_THRESHOLD, 'b') +
+                            QByteArray(FRAME_RX_THRESHOLD, 'c'));
+    QCOMPARE(order.last(), QStringLiteral("lost"));
+    QCOMPARE(order.count("lost"), 1);
+}
+
+void TestCommPort::aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    std::vector<qsizetype> turnBytes;
+    QByteArray delivered;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        const qsizetype before = delivered.size();
+        for (const QByteArray& read : line.port.reads())
+            delivered += read;
+        turnBytes.push_back(delivered.size() - before);
+    });
+    // More than a second of the line while this thread takes no turn: the port's thread keeps
+    // 64 KiB for it (and the read that crossed that), the system the rest (a pseudo-terminal
+    // holds about 10 KiB).
+    QByteArray sent;
+    for (int i = 0; i < 340; ++i) {
+        VirtualInstrument::Frame frame;
+        frame.fill(std::uint8_t(i % 251));
+        QVERIFY(line.instrument.sendFrame(frame));
+        sent += QByteArray(SAMPLES_PER_FRAME, char(i % 251)) +
+                QByteArray(FRAME_RX_THRESHOLD - SAMPLES_PER_FRAME, char(SAMPLE_OFFSET));
+    }
+    QVERIFY(test::spinUntil(
+        [&] { return line.instrument.bytesSent() == std::uint64_t(sent.size()); }, 20s));
+    QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), sent.size(), 10000);
+    QVERIFY(delivered == sent);
+    QVERIFY2(turnBytes.front() < 64 * 1024 + 4096, qPrintable(QString::number(turnBytes.front())));
+}
+
+void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    {
+        // poll() on the port and the thread's wake-up refuses two descriptors now.
+        const test::FileLimit limit(1);
+        QVERIFY(limit.isSet());
+        line.port.setRThreshold(FRAME_RX_THRESHOLD); // the thread waits again
+        QVERIFY(test::spinUntil([&] { return !line.port.portOpen(); }));
+    }
+    QVERIFY(lost.wait(5000));
+    const QString text = lost.at(0).at(0).toString();
+    QVERIFY2(text.startsWith("COM4 (" + line.instrument.devicePath() +
+                             "): The connection to the device was lost ("),
+             qPrintable(text));
+    // Commands are refused with that loss, not swallowed.
+    const auto refused = line.port.output(toBytes(CMD_HELLO));
+    QVERIFY(refused && refused->contains("The connection to the device was lost"));
+    QVERIFY(!lost.wait(100));
+    QCOMPARE(lost.count(), 1);
+    // The device itself is fine: it opens again.
+    QCOMPARE(line.port.open(), std::nullopt);
+    QCOMPARE(line.port.output(toBytes(CMD_HELLO)), std::nullopt);
+    QVERIFY(line.instrument.waitForReceived(4, 3s));
+}
+
+void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
+{
+    Line line(4);
+    // Room for one more descriptor, which opening the device takes, and none for a pipe.
+    const int lowestFree = ::fcntl(0, F_DUPFD, 0);
+    const int nextFree = ::fcntl(0, F_DUPFD, 0);
+    QVERIFY(lowestFree >= 0 && nextFree > lowestFree);
+    ::close(lowestFree);
+    ::close(nextFree);
+    std::optional<QString> error;
+    {
+        const test::FileLimit limit{rlim_t(nextFree)};
+        QVERIFY(limit.isSet());
+        error = line.port.open();
+    }
+    QVERIFY(error);
+    QCOMPARE(
+        *error,
+        QStringLiteral("COM4 (%1): %2").arg(line.instrument.devicePath(), qt_error_string(EMFILE)));
+    QVERIFY(!line.port.portOpen());
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.close();
+}
+
+void TestCommPort::aProgramStartedMeanwhileInheritsNothingOfThePort()
+{
+    Line line(4);
+    const QStringList before = descriptorsAChildInherits();
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    QCOMPARE(descriptorsAChildInherits(), before);
 }
 
 QTEST_MAIN(TestCommPort)

@@ -37,8 +37,8 @@ class TestConnection : public QObject
 private slots:
     void startUpGreetsWithSyncThenHello();
     void acknowledgementEnablesControlsAndStartsFrames();
-    void anythingButALoneTimelyAckLeavesTheLinkSilent_data();
-    void anythingButALoneTimelyAckLeavesTheLinkSilent();
+    void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data();
+    void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain();
     void missingPortTakesTheFailurePath();
     void somethingThatIsNoSerialPortSaysSo_data();
     void somethingThatIsNoSerialPortSaysSo();
@@ -46,7 +46,8 @@ private slots:
     void retryConnectsOnceTheDeviceIsThere();
     void retryUsesThePortChosenInTheDialog();
     void lostLinkDisablesTheControlsAndRetryTellsTheInstrumentWhatTheyShow();
-    void silentRedetectionLeavesTheControlsDisabled();
+    void silentRedetectionOffersRetry();
+    void closingWhileARetryWaitsAfterItsStopConnectsNothing();
     void closeSendsStopOnceWhenTheLinkIsUp_data();
     void closeSendsStopOnceWhenTheLinkIsUp();
     void closeSendsNothingWhenTheLinkIsDown();
@@ -77,7 +78,7 @@ void TestConnection::acknowledgementEnablesControlsAndStartsFrames()
     QVERIFY(rig.messages.texts.isEmpty());
 }
 
-void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent_data()
+void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data()
 {
     QTest::addColumn<Ack>("ack");
     QTest::newRow("no answer") << Ack::never();
@@ -86,7 +87,7 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent_data()
     QTest::newRow("answer after the check") << Ack::after(1800ms);
 }
 
-void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent()
+void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain()
 {
     QFETCH(Ack, ack);
     test::Rig rig(7, true, ack);
@@ -94,9 +95,10 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     if (ack.delay > 0ms)
         QTRY_COMPARE_WITH_TIMEOUT(rig.instrument.acksSent(), 1, 5000);
+    // Silent: said in the status, Retry and Port offered, no box.
     QVERIFY(!rig.controlsEnabled());
-    QCOMPARE(rig.status(), QStringLiteral("COM7"));
-    QVERIFY(!rig.retryOffered());
+    QCOMPARE(rig.status(), QStringLiteral("COM7 ... Device not found!"));
+    QVERIFY(rig.retryOffered());
     QVERIFY(rig.messages.texts.isEmpty());
     // No frames are received, yet the port is open: a timebase chosen is sent.
     QVERIFY(rig.instrument.sendRaw(QByteArray(2 * FRAME_RX_THRESHOLD, char(127))));
@@ -105,6 +107,23 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilent()
     QVERIFY(rig.instrument.waitForReceived(12, 3s));
     QCOMPARE(rig.instrument.received().mid(8), bytes({131, 0, 0, 3}));
     QVERIFY(rig.judged.empty());
+
+    // The instrument is put right; Retry stops it and greets it again.
+    rig.instrument.setAckBehaviour(Ack::immediate());
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QVERIFY(!rig.retryOffered());
+    QVERIFY(!rig.controlsEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
+    QCOMPARE(rig.instrument.received(), kGreeting + bytes({131, 0, 0, 3}) + kStop + kGreeting);
+    QCOMPARE(rig.status(), QStringLiteral("COM7"));
+    QVERIFY(!rig.retryOffered());
+    // The controls work: RUN/STOP starts the instrument and frames are judged.
+    rig.widget<QPushButton>("cmdRun")->click();
+    QVERIFY(rig.instrument.waitForReceived(28, 3s));
+    QCOMPARE(rig.instrument.received().mid(24), bytes({128, 0, 0, 1}));
+    QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(127))));
+    QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
+    QVERIFY(rig.messages.texts.isEmpty());
 }
 
 void TestConnection::missingPortTakesTheFailurePath()
@@ -260,7 +279,7 @@ void TestConnection::lostLinkDisablesTheControlsAndRetryTellsTheInstrumentWhatTh
              kGreeting + bytes({131, 0, 0, 6, 130, 0, 0, 1, 129, 0, 3, 32}) + kStop + kStop);
 }
 
-void TestConnection::silentRedetectionLeavesTheControlsDisabled()
+void TestConnection::silentRedetectionOffersRetry()
 {
     test::Rig rig(5);
     QVERIFY(rig.startDetected());
@@ -273,8 +292,22 @@ void TestConnection::silentRedetectionLeavesTheControlsDisabled()
     QVERIFY(rig.detectionTimer()->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     QVERIFY(!rig.controlsEnabled());
-    QVERIFY(!rig.retryOffered());
-    QCOMPARE(rig.status(), QStringLiteral("COM5"));
+    QVERIFY(rig.retryOffered());
+    QCOMPARE(rig.status(), QStringLiteral("COM5 ... Device not found!"));
+    QCOMPARE(rig.messages.texts.size(), 1);
+}
+
+void TestConnection::closingWhileARetryWaitsAfterItsStopConnectsNothing()
+{
+    test::Rig rig(5, true, Ack::never());
+    rig.start();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.retryOffered(), 5000);
+    rig.widget<QPushButton>("cmdRetry")->click();
+    rig.window->close();
+    QVERIFY(rig.instrument.waitForReceived(12, 3s));
+    // The Retry's stop, and no greeting after it, however long the window stays.
+    QVERIFY(!rig.widget<QTimer>("tmrStopSettle")->isActive());
+    QCOMPARE(rig.instrument.received(), kGreeting + kStop);
 }
 
 void TestConnection::closeSendsStopOnceWhenTheLinkIsUp_data()

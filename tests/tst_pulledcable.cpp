@@ -1,9 +1,11 @@
 // The cable pulled again and again: fifty cycles of connecting, streaming frames, the
 // instrument's side of the line closing in the middle of a frame, and Retry once the device is
 // back. Each loss takes the failure path exactly once, each Retry reconnects and frames are
-// judged again, and over the cycles neither file descriptors nor memory pile up.
+// judged again, and over the cycles neither file descriptors nor memory pile up. A reading thread
+// whose own wait fails takes the same path.
 
 #include "tests/processprobe.h"
+#include "tests/systemfaults.h"
 #include "tests/testsupport.h"
 
 #include <QPushButton>
@@ -43,6 +45,7 @@ class TestPulledCable : public QObject
     Q_OBJECT
 private slots:
     void everyPulledCableFailsOnceAndRetryReconnects();
+    void aFailingReadingThreadTakesTheSamePath();
 };
 
 void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
@@ -115,6 +118,39 @@ void TestPulledCable::everyPulledCableFailsOnceAndRetryReconnects()
         QVERIFY2(residentGrowth < kResidentGrowthLimitKiB,
                  qPrintable(QString::number(residentGrowth)));
     }
+}
+
+void TestPulledCable::aFailingReadingThreadTakesTheSamePath()
+{
+    test::Rig rig(kPort);
+    rig.detectionTimer()->setInterval(kDetectionWait);
+    QVERIFY(rig.startDetected());
+    QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(128))));
+    {
+        // The port's thread, woken by a frame, can no longer wait on its two descriptors.
+        const test::PortThreadProbe portThread;
+        QVERIFY(!portThread.ended());
+        const test::FileLimit limit(1);
+        QVERIFY(limit.isSet());
+        QVERIFY(rig.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, char(128))));
+        QVERIFY(test::spinUntil([&] { return portThread.ended(); }));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rig.messages.titles.size(), 1, kTimeoutMs);
+    QCOMPARE(rig.messages.titles[0], QStringLiteral("Communication Error!"));
+    const QString text = rig.messages.texts[0];
+    QVERIFY2(text.startsWith(QStringLiteral("COM%1 (/dev/pts/").arg(kPort)) &&
+                 text.contains(QStringLiteral("): The connection to the device was lost (")),
+             qPrintable(text));
+    QCOMPARE(rig.status(), QStringLiteral("COM%1 ... Device not found!").arg(kPort));
+    QVERIFY(rig.retryOffered());
+    QVERIFY(!rig.controlsEnabled());
+
+    // The device never went away: Retry finds it at once.
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), kTimeoutMs);
+    QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(255))));
+    QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
+    QCOMPARE(rig.messages.titles.size(), 1);
 }
 
 QTEST_MAIN(TestPulledCable)

@@ -20,6 +20,7 @@
 // A simulator's capture (each frame one 210-byte burst, 4.2 ms or more apart) so gives one read
 // per burst, as the program reads it.
 
+#include "link/linktiming.h"
 #include "link/protocol.h"
 #include "tools/capture/captureformat.h"
 #include "tools/line/commandassembler.h"
@@ -35,7 +36,8 @@ namespace lumatrax {
 class ProgramModel
 {
 public:
-    static constexpr std::chrono::microseconds kDetectionDelay{1'000'000};
+    // The program's own delay from the greeting to the check.
+    static constexpr std::chrono::microseconds kDetectionDelay = linktiming::kDetectionDelay;
 
     // What the detection check of a session found.
     struct Answer
