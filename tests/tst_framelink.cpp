@@ -153,8 +153,8 @@ void TestFrameLink::readsComeWholeInOrderAndOnceWhileTheWindowIsBusy()
     QVERIFY2(differ.isEmpty(), qPrintable(differ));
     QVERIFY(rig.judged.size() <= std::size_t(kFrames));
     // The lamps end on the last read's verdict (the fixture checks them after every read).
-    QCOMPARE(rig.lamp("shpMiddle"), rig.judged.back().verdict.rejected() ? test::kLampBlack
-                                                                         : test::kLampGreen);
+    QCOMPARE(rig.lamp("shpMiddle"),
+             rig.judged.back().verdict.rejected() ? test::kLampBlack : test::kLampGreen);
 }
 
 QTEST_MAIN(TestFrameLink)
