@@ -445,10 +445,10 @@ void TestAcquisition::activityLampTurnsBlackASecondAfterStartWithoutInstrument()
     w.formLoad();
     w.show();
     QCOMPARE(m_rig->lamp("shpTr"), test::kLampGrey);
-    QVERIFY(ticks.wait(3000));
+    QVERIFY(ticks.wait(10000));
     QCOMPARE(m_rig->lamp("shpTr"), kBlackLamp);
     QVERIFY2(sinceCreation.elapsed() >= 900, qPrintable(QString::number(sinceCreation.elapsed())));
-    QVERIFY(ticks.wait(3000));
+    QVERIFY(ticks.wait(10000));
     QCOMPARE(m_rig->lamp("shpTr"), kBlackLamp); // never grey again
 }
 

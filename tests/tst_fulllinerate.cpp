@@ -26,8 +26,9 @@ namespace {
 
 constexpr int kFrames = 1500; // 6.3 s of line time
 constexpr int kDetectionTimeoutMs = 5000;
-// The line time of every frame and a few seconds over.
-constexpr int kStreamTimeoutMs = kFrames * 42 / 10 + 5000;
+// The line time of every frame and half a minute over, for a loaded machine; the wait ends as
+// soon as every byte is judged.
+constexpr int kStreamTimeoutMs = kFrames * 42 / 10 + 30000;
 
 // Samples 1..4 hold the sequence number's four nibbles, the others a pattern that depends on it;
 // every value lies well between guides at 25 and 75. Every fifth frame has one sample above the
