@@ -6,7 +6,7 @@
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
-#include "display/repaintthrottle.h"
+#include "display/repaintpace.h"
 #include "display/scopesurface.h"
 #include "link/commport.h"
 #include "link/comname.h"
@@ -73,12 +73,16 @@ bool isOperatorInput(const QEvent& event)
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), m_link(new InstrumentLink(this))
+    : QWidget(parent, Qt::Window), m_link(new InstrumentLink(this)),
+      m_repaintPace(new RepaintPace(this))
 {
     makeFixedWindow(this, kClientWidthTwips, kClientHeightTwips);
     setWindowTitle(QStringLiteral("Lumatrax - Ver.1.1       ~ Vorn ~"));
     setWindowIcon(appIcon());
     m_ui.setupUi(this);
+    m_ui.pic->setRepaintPace(m_repaintPace);
+    for (Lamp* lamp : findChildren<Lamp*>())
+        lamp->setRepaintPace(m_repaintPace);
     m_ui.pic->setScreen(&m_screen);
 
     connect(m_ui.cmdClose, &QPushButton::clicked, this, &QWidget::close);
@@ -337,7 +341,7 @@ void MainWindow::cm_OnComm()
     }
     m_ui.pic->screenChanged();
     // Repaints ride on this wake-up when their time has come.
-    RepaintThrottle::tick();
+    m_repaintPace->tick();
 }
 
 void MainWindow::Report_Click()

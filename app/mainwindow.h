@@ -24,6 +24,7 @@
 namespace lumatrax {
 
 class InstrumentLink;
+class RepaintPace;
 enum class LinkState;
 
 class MainWindow : public QWidget
@@ -86,6 +87,9 @@ private:
 
     MainWindowUi m_ui;
     InstrumentLink* m_link;
+    // The screen and the lamps repaint at this one pace, together in one flush; each turn of
+    // reads ends with its tick.
+    RepaintPace* m_repaintPace;
     ScopeScreen m_screen;
 
     // Run-time state; flags are 16-bit and hold true as -1, false as 0.

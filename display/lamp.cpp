@@ -23,6 +23,11 @@ void Lamp::setColour(QColor colour)
     m_throttle->request();
 }
 
+void Lamp::setRepaintPace(RepaintPace* pace)
+{
+    m_throttle->setPace(pace);
+}
+
 QRect Lamp::shapeRect() const
 {
     if (m_shape == Shape::RoundedRectangle)

@@ -7,11 +7,12 @@
 
 namespace lumatrax {
 
+class RepaintPace;
 class RepaintThrottle;
 
 // A status lamp: a filled shape of one colour with a thin black outline. The colour may be set on
-// every frame; the lamp repaints only when the colour actually changes, and at most at the
-// throttle's rate.
+// every frame; the lamp repaints only when the colour actually changes, and at most at its
+// repaint pace's rate.
 class Lamp : public QWidget
 {
     Q_OBJECT
@@ -25,6 +26,9 @@ public:
 
     [[nodiscard]] QColor colour() const { return m_colour; }
     void setColour(QColor colour);
+    // The pace the lamp repaints at, shared with the other widgets of its window; a lamp given
+    // none keeps one of its own.
+    void setRepaintPace(RepaintPace* pace);
 
     [[nodiscard]] Shape shape() const { return m_shape; }
     // The shape's outline box in the lamp's own pixels.

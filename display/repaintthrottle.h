@@ -1,46 +1,42 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
-#include <chrono>
 #include <functional>
 
 class QWidget;
 
 namespace lumatrax {
 
-// Paces the repaints of the widgets that change with every frame (the screen, the lamps). State
-// may change hundreds of times a second (a frame every 4.2 ms at the full line rate) while a
-// screen shows at most about 60 pictures a second, and every repaint ends in a flush to the
-// screen. The widget keeps its state exact on every change and asks its throttle for a repaint.
-//
-// All throttles of the program share one pace: the widgets waiting are repainted together, at
-// most once per kInterval, so their repaints cost one flush. After a quiet spell a request is
-// repainted at once. While work keeps coming, tick(), called at the end of each turn of work,
-// repaints on a wake-up the thread has anyway; a fallback timer repaints what is left when the
-// turns stop.
+class RepaintPace;
+
+// A widget's share of a repaint pace (see repaintpace.h): the widget keeps its state exact on
+// every change and asks its throttle for a repaint, which comes at the pace's next repaint,
+// together with the other widgets of the pace. A throttle given no pace keeps one of its own.
 class RepaintThrottle : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kInterval{32};
-
-    // At each flush the widget is updated whole, or `flush` is called to update what changed.
+    // At each repaint the widget is updated whole, or `flush` is called to update what changed.
     explicit RepaintThrottle(QWidget* widget, std::function<void()> flush = {});
     ~RepaintThrottle() override;
 
+    // The pace to keep from now on; a repaint asked for and not yet done moves to it. The pace
+    // may go before the throttle does.
+    void setPace(RepaintPace* pace);
+
     void request();
 
-    // Repaints the widgets waiting, if the last repaint was about an interval ago.
-    static void tick();
-
 private:
-    class Pace;
-    static Pace& pace();
+    friend class RepaintPace;
+    [[nodiscard]] RepaintPace* pace();
     void flush();
 
     QWidget* m_widget;
     std::function<void()> m_flush;
+    QPointer<RepaintPace> m_pace;
+    RepaintPace* m_ownPace = nullptr; // a child, made when a repaint is asked for with no pace
     bool m_waiting = false;
 };
 

@@ -56,6 +56,11 @@ void ScopeSurface::screenChanged()
     m_throttle->request();
 }
 
+void ScopeSurface::setRepaintPace(RepaintPace* pace)
+{
+    m_throttle->setPace(pace);
+}
+
 void ScopeSurface::addLineObject(LineObject* line)
 {
     m_lineObjects.push_back(line);

@@ -11,6 +11,7 @@
 namespace lumatrax {
 
 class LineObject;
+class RepaintPace;
 class RepaintThrottle;
 class ScopeScreen;
 
@@ -20,7 +21,7 @@ class ScopeScreen;
 // measured from the top-left corner of its inner area.
 //
 // The screen may change for every frame (up to 238 a second); the widget paints it at most at
-// the throttle's rate, into backing images at the screen's device pixel ratio: the background
+// its repaint pace's rate, into backing images at the screen's device pixel ratio: the background
 // (black and grid), the guides layer over it, and the picture. From one frame to the next only
 // the trace moves: a paint puts the guides layer back under the trace painted last time and
 // draws the new one, so its cost follows the trace's pixels, and only the area the trace
@@ -43,6 +44,10 @@ public:
     void setScreen(const ScopeScreen* screen);
     // The screen's drawing changed: the surface repaints at its own pace.
     void screenChanged();
+
+    // The pace the surface repaints at, shared with the other widgets of its window; a surface
+    // given none keeps one of its own.
+    void setRepaintPace(RepaintPace* pace);
 
     // Places a line object on the surface, beneath the drawing; the surface repaints when it
     // moves.

@@ -156,4 +156,17 @@ private:
     int m_fd = -1;
 };
 
+// Threads of this process that carry `name` (as the system shows it, at most 15 characters).
+[[nodiscard]] inline int threadsNamed(const QByteArray& name)
+{
+    int count = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            ++count;
+    }
+    return count;
+}
+
 } // namespace lumatrax::test

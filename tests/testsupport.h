@@ -239,6 +239,14 @@ struct Rig
         widget<QSlider>("sliderPos")->setValue(upper);
         widget<QSlider>("sliderOff")->setValue(lower);
     }
+    // The bytes of every read judged so far.
+    [[nodiscard]] qsizetype bytesJudged() const
+    {
+        qsizetype bytes = 0;
+        for (const Judged& j : judged)
+            bytes += j.read.size();
+        return bytes;
+    }
     // Sends bytes as one burst and waits until `frames` more frames have been judged.
     [[nodiscard]] bool sendAndJudge(const QByteArray& burst, std::size_t frames = 1,
                                     int timeoutMs = 5000)
@@ -268,5 +276,39 @@ private:
                                 .arg(judged.back().accept.name(), judged.back().reject.name());
     }
 };
+
+// The reads the window judged, in a form that holds however the machine's load spaced them:
+// every read holds at least FRAME_RX_THRESHOLD bytes, and the reads joined are exactly `sent`,
+// so each byte was judged once, in order. (Each verdict against its read's first 200 bytes is
+// Rig::firstMismatch.) Empty when so; else what differs.
+[[nodiscard]] inline QString readsJoinedDiffer(const std::vector<Rig::Judged>& judged,
+                                               const QByteArray& sent)
+{
+    QByteArray joined;
+    joined.reserve(sent.size());
+    for (std::size_t i = 0; i < judged.size(); ++i) {
+        if (judged[i].read.size() < FRAME_RX_THRESHOLD)
+            return QStringLiteral("read %1 holds only %2 bytes").arg(i).arg(judged[i].read.size());
+        joined += judged[i].read;
+    }
+    if (joined == sent)
+        return {};
+    qsizetype at = 0;
+    while (at < joined.size() && at < sent.size() && joined[at] == sent[at])
+        ++at;
+    return QStringLiteral("%1 reads joined hold %2 bytes; %3 were sent; they differ from byte %4")
+        .arg(judged.size())
+        .arg(joined.size())
+        .arg(sent.size())
+        .arg(at);
+}
+
+// The burst the virtual instrument sends for a frame, with its default padding.
+[[nodiscard]] inline QByteArray frameBurst(const VirtualInstrument::Frame& frame)
+{
+    QByteArray burst(FRAME_RX_THRESHOLD, char(SAMPLE_OFFSET));
+    std::copy(frame.begin(), frame.end(), burst.begin());
+    return burst;
+}
 
 } // namespace lumatrax::test

@@ -35,6 +35,22 @@ QStringList descriptorsAChildInherits()
     return QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
+// Counts the calls queued to an object as they reach it: the port's thread hands its reads to
+// the user-interface thread with one.
+class QueuedCalls : public QObject
+{
+public:
+    explicit QueuedCalls(QObject* target) { target->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestCommPort : public QObject
@@ -102,9 +118,19 @@ void TestCommPort::thresholdZeroRaisesNothing()
     QCOMPARE(line.port.open(), std::nullopt);
     QSignalSpy events(&line.port, &CommPort::comm);
     QVERIFY(line.instrument.sendRaw(QByteArray(600, 'x')));
-    QTRY_COMPARE(line.instrument.bytesSent(), std::uint64_t(600));
-    QVERIFY(!events.wait(200));
-    QCOMPARE(line.port.input().size(), 600);
+    // Nothing read them: they all wait for input().
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += line.port.input(), got.size() >= 600), 3000);
+    QCOMPARE(got, QByteArray(600, 'x'));
+    // Armed now, the port raises an event for the next byte, the first event of all: none came
+    // before it.
+    QList<std::vector<QByteArray>> delivered;
+    connect(&line.port, &CommPort::comm, this, [&] { delivered << line.port.reads(); });
+    line.port.setRThreshold(1);
+    QVERIFY(line.instrument.sendRaw("y"));
+    QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 3000);
+    QCOMPARE(events.count(), 1);
+    QCOMPARE(delivered[0], std::vector<QByteArray>{"y"});
 }
 
 void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
@@ -118,10 +144,10 @@ void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
         for (const QByteArray& read : line.port.reads())
             reads << read;
     });
+    // 60 bytes wait below the threshold; 60 more reach it. The first read, whenever the port's
+    // thread saw the first bytes, holds them all.
     QVERIFY(line.instrument.sendRaw(QByteArray(60, 'a')));
     QTRY_COMPARE(line.instrument.bytesSent(), std::uint64_t(60));
-    QTest::qWait(100);
-    QVERIFY(reads.isEmpty()); // 60 bytes wait below the threshold
     QVERIFY(line.instrument.sendRaw(QByteArray(60, 'b')));
     QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 1, 3000);
     QCOMPARE(reads[0], QByteArray(60, 'a') + QByteArray(60, 'b'));
@@ -134,6 +160,7 @@ void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
     line.port.setRThreshold(100);
     QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 2, 3000);
     QCOMPARE(reads[1], QByteArray(150, 'c') + QByteArray(150, 'd'));
+    QCOMPARE(reads.size(), 2);
 }
 
 void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
@@ -143,14 +170,16 @@ void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
     line.port.setRThreshold(10);
     QByteArray got;
     bool first = true;
+    QueuedCalls turns(&line.port);
     connect(&line.port, &CommPort::comm, this, [&] {
         for (const QByteArray& read : line.port.reads())
             got += read;
         if (std::exchange(first, false)) {
             // A handler that runs an event loop of its own (a message box, say) while more
-            // bytes come.
+            // bytes come, until the port's thread has handed them over.
+            const int before = turns.count;
             QVERIFY(line.instrument.sendRaw(QByteArray(30, 'b')));
-            QTest::qWait(100);
+            QVERIFY(QTest::qWaitFor([&] { return turns.count > before; }, 3000));
         }
     });
     QVERIFY(line.instrument.sendRaw(QByteArray(30, 'a')));
@@ -201,7 +230,9 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     QVERIFY(reads.wait(3000));
     line.instrument.pullPlug();
     QVERIFY(lost.wait(3000));
-    QTest::qWait(300);
+    // The port's thread ends with the loss: once it is gone, all it told has arrived.
+    QTRY_COMPARE_WITH_TIMEOUT(test::threadsNamed("lumatrax-port"), 0, 3000);
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(lost.count(), 1);
     QVERIFY(!line.port.portOpen());
     QVERIFY(lost.at(0).at(0).toString().startsWith("COM4 ("));
@@ -303,7 +334,7 @@ void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
     // Commands are refused with that loss, not swallowed.
     const auto refused = line.port.output(toBytes(CMD_HELLO));
     QVERIFY(refused && refused->contains("The connection to the device was lost"));
-    QVERIFY(!lost.wait(100));
+    QCoreApplication::sendPostedEvents(); // a second loss would have been posted by now
     QCOMPARE(lost.count(), 1);
     // The device itself is fine: it opens again.
     QCOMPARE(line.port.open(), std::nullopt);

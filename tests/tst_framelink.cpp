@@ -7,7 +7,6 @@
 
 #include <QSlider>
 #include <QTest>
-#include <QThread>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -128,14 +127,16 @@ void TestFrameLink::readsComeWholeInOrderAndOnceWhileTheWindowIsBusy()
 {
     test::Rig& rig = *m_rig;
     rig.setGuides(30, 70);
-    // A frame every 6 ms, faster than the window's turns; a little slower than the line allows,
-    // so that a busy machine does not hold the port's reading thread up past one frame.
+    // A frame every 6 ms, faster than the window's turns.
     constexpr int kFrames = 40;
     auto frame = [](std::uint64_t n) {
         VirtualInstrument::Frame f;
         f.fill(std::uint8_t(60 + 3 * n));
         return f;
     };
+    QByteArray sent;
+    for (int n = 0; n < kFrames; ++n)
+        sent += test::frameBurst(frame(std::uint64_t(n)));
     rig.instrument.setFrameInterval(6ms);
     rig.instrument.setFrameSource([&rig, frame](std::uint64_t n) {
         if (n + 1 == kFrames)
@@ -143,18 +144,17 @@ void TestFrameLink::readsComeWholeInOrderAndOnceWhileTheWindowIsBusy()
         return frame(n);
     });
     rig.instrument.startStreaming();
-    // The user-interface thread held up for 100 ms (a slow handler, a long repaint) while the
-    // frames keep coming: they wait, each read on its own, for the next turn.
-    QThread::msleep(100);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.judged.size(), std::size_t(kFrames), 5000);
-    for (int n = 0; n < kFrames; ++n) {
-        const VirtualInstrument::Frame f = frame(std::uint64_t(n));
-        QCOMPARE(rig.judged[std::size_t(n)].read.left(SAMPLES_PER_FRAME),
-                 QByteArray(reinterpret_cast<const char*>(f.data()), SAMPLES_PER_FRAME));
-        QCOMPARE(rig.judged[std::size_t(n)].read.size(), FRAME_RX_THRESHOLD);
-    }
-    // The lamps end on the last frame's verdict: byte 177 lies between the guides.
-    QCOMPARE(rig.lamp("shpMiddle"), test::kLampGreen);
+    // The user-interface thread held up (a slow handler, a long repaint) while half the frames
+    // come: they wait for the next turn. How many bursts a read then holds depends on how the
+    // port's reading thread was scheduled meanwhile; each read is judged on its first 200 bytes.
+    QVERIFY(rig.instrument.waitForFramesSent(kFrames / 2, 5s));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.bytesJudged() >= sent.size(), 5000);
+    const QString differ = test::readsJoinedDiffer(rig.judged, sent);
+    QVERIFY2(differ.isEmpty(), qPrintable(differ));
+    QVERIFY(rig.judged.size() <= std::size_t(kFrames));
+    // The lamps end on the last read's verdict (the fixture checks them after every read).
+    QCOMPARE(rig.lamp("shpMiddle"),
+             rig.judged.back().verdict.rejected() ? test::kLampBlack : test::kLampGreen);
 }
 
 QTEST_MAIN(TestFrameLink)

