@@ -16,6 +16,7 @@
 #include "display/scopescreen.h"
 #include "display/scopesurface.h"
 #include "link/commport.h"
+#include "link/linktiming.h"
 #include "link/protocol.h"
 
 #include <QApplication>
@@ -166,7 +167,7 @@ Stats timeDelivery()
     for (int i = 0; i < 1000; ++i) {
         const QByteArray frame = testFrame(i);
         // Past the previous turn, so this read is delivered at once.
-        QTimer::singleShot(CommPort::kTurnInterval + std::chrono::milliseconds(4), &loop,
+        QTimer::singleShot(linktiming::kTurnInterval + std::chrono::milliseconds(4), &loop,
                            &QEventLoop::quit);
         loop.exec();
         written = Clock::now();

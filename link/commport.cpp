@@ -1,6 +1,7 @@
 #include "link/commport.h"
 
 #include "link/comname.h"
+#include "link/linktiming.h"
 #include "link/protocol.h"
 
 #include <QDeadlineTimer>

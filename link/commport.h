@@ -1,7 +1,5 @@
 #pragma once
 
-#include "link/linktiming.h"
-
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -56,8 +54,6 @@ public:
     // The receive buffer the component is designed with. Reads here take every byte waiting,
     // up to many of these, so a burst far larger is read whole, in a few reads.
     static constexpr qint64 kReceiveBufferSize = 1024;
-    // The least time between two communications events while reads keep coming.
-    static constexpr std::chrono::milliseconds kTurnInterval = linktiming::kTurnInterval;
 
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
