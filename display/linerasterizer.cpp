@@ -1,6 +1,7 @@
 #include "display/linerasterizer.h"
 
 #include "display/geometry.h"
+#include "display/linewalk.h"
 
 #include <QImage>
 #include <QRect>
@@ -73,23 +74,8 @@ template <int Ratio, bool Erase> inline void plot(const Target& t, int x, int y,
 template <int Ratio, bool Erase>
 void bresenham(const Target& t, int x, int y, int xEnd, int yEnd, QRgb colour)
 {
-    const int dx = std::abs(xEnd - x), sx = x < xEnd ? 1 : -1;
-    const int dy = -std::abs(yEnd - y), sy = y < yEnd ? 1 : -1;
-    int error = dx + dy;
-    for (;;) {
-        plot<Ratio, Erase>(t, x, y, colour);
-        if (x == xEnd && y == yEnd)
-            return;
-        const int e2 = 2 * error;
-        if (e2 >= dy) {
-            error += dy;
-            x += sx;
-        }
-        if (e2 <= dx) {
-            error += dx;
-            y += sy;
-        }
-    }
+    walkLine(x, y, xEnd, yEnd,
+             [&t, colour](int px, int py) { plot<Ratio, Erase>(t, px, py, colour); });
 }
 
 Target target(QImage& image, const QRgb* background)

@@ -1,6 +1,7 @@
 #include "tools/capture/batchplot.h"
 
 #include "display/colours.h"
+#include "display/linewalk.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace lumatrax {
 
@@ -81,30 +81,7 @@ void BatchPlot::trace(std::vector<std::uint32_t>& hits, std::uint32_t stamp)
     };
     for (int i = 0; i < kSegmentsDrawn; ++i) {
         const TraceSegment& s = m_segments[std::size_t(i)];
-        // Bresenham from one end to the other, both ends included.
-        int x0 = toDevice(s.X1);
-        int y0 = toDevice(s.Y1);
-        const int x1 = toDevice(s.X2);
-        const int y1 = toDevice(s.Y2);
-        const int dx = std::abs(x1 - x0);
-        const int dy = -std::abs(y1 - y0);
-        const int sx = x0 < x1 ? 1 : -1;
-        const int sy = y0 < y1 ? 1 : -1;
-        int error = dx + dy;
-        for (;;) {
-            plot(x0, y0);
-            if (x0 == x1 && y0 == y1)
-                break;
-            const int twice = 2 * error;
-            if (twice >= dy) {
-                error += dy;
-                x0 += sx;
-            }
-            if (twice <= dx) {
-                error += dx;
-                y0 += sy;
-            }
-        }
+        walkLine(toDevice(s.X1), toDevice(s.Y1), toDevice(s.X2), toDevice(s.Y2), plot);
     }
 }
 
