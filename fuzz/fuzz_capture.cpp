@@ -7,7 +7,7 @@
 // and the frame count see exactly the judge's frames, and the taught guides accept at least the
 // share asked for. Any difference aborts, and the fuzzer keeps the input.
 
-#include "fuzz/scratchdirectory.h"
+#include "fuzz/fuzzsupport.h"
 #include "link/protocol.h"
 #include "tools/capture/captureformat.h"
 #include "tools/capture/captureframecounter.h"
@@ -25,29 +25,11 @@
 
 using namespace lumatrax;
 
-namespace {
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "capture: %s\n", what);
-    std::abort();
-}
-
-void require(bool condition, const char* what)
-{
-    if (!condition)
-        fail(what);
-}
-
-QTemporaryDir* directory = nullptr;
-
-} // namespace
+using fuzz::require;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir dir(fuzz::scratchTemplate());
-    require(dir.isValid(), "no temporary directory");
-    directory = &dir;
+    (void)fuzz::scratchDirectory();
     return 0;
 }
 
@@ -68,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     file += rest;
 
-    const QString path = QDir(directory->path()).filePath(QStringLiteral("input.lmxcap"));
+    const QString path =
+        QDir(fuzz::scratchDirectory().path()).filePath(QStringLiteral("input.lmxcap"));
     {
         QFile out(path);
         require(out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&

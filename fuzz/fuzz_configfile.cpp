@@ -5,7 +5,7 @@
 // optional sign, decimal digits, a value that fits 16 bits, from the first kMaxConfigRead bytes
 // only. Every port number that was read must survive being written and read again unchanged.
 
-#include "fuzz/scratchdirectory.h"
+#include "fuzz/fuzzsupport.h"
 #include "link/configfile.h"
 
 #include <QByteArray>
@@ -23,17 +23,7 @@ using namespace lumatrax;
 
 namespace {
 
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "configuration file: %s\n", what);
-    std::abort();
-}
-
-void require(bool condition, const char* what)
-{
-    if (!condition)
-        fail(what);
-}
+using fuzz::require;
 
 std::optional<std::int16_t> referenceReading(QByteArrayView content)
 {
@@ -59,15 +49,11 @@ std::optional<std::int16_t> referenceReading(QByteArrayView content)
     return std::int16_t(value);
 }
 
-QTemporaryDir* directory = nullptr;
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir dir(fuzz::scratchTemplate());
-    require(dir.isValid(), "no temporary directory");
-    directory = &dir;
+    (void)fuzz::scratchDirectory();
     return 0;
 }
 
@@ -78,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(parsePortNumber(content.first(std::min<qsizetype>(size, kMaxConfigRead))) == expected,
             "parsing differs from the reference reading");
 
-    const QString path = configFilePath(directory->path());
+    const QString path = configFilePath(fuzz::scratchDirectory().path());
     {
         QFile file(path);
         require(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write the file");

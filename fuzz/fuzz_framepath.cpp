@@ -7,6 +7,7 @@
 
 #include "display/colours.h"
 #include "display/scopescreen.h"
+#include "fuzz/fuzzsupport.h"
 #include "link/protocol.h"
 
 #include <QByteArrayView>
@@ -27,17 +28,7 @@ constexpr int kUpperGuideSlider = 30;
 constexpr int kLowerGuideSlider = 70;
 constexpr double kHeight = ScopeScreen::kDesignedHeight;
 
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "frame path: %s\n", what);
-    std::abort();
-}
-
-void require(bool condition, const char* what)
-{
-    if (!condition)
-        fail(what);
-}
+using fuzz::require;
 
 // Screen height of a sample: round((127 - s) * H / 256), ties to even; exact in a double.
 std::int16_t heightOf(int sample)
@@ -60,8 +51,7 @@ void checkFrame(const ScopeScreen& screen, QByteArrayView read, Verdict verdict)
     }
     require(screen.samples()[SAMPLES_PER_FRAME] == 0, "entry 200 of the samples was written");
     for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
-        require(screen.trace()[k].Y2 == heightOf(screen.samples()[k + 1]),
-                "segment end misplaced");
+        require(screen.trace()[k].Y2 == heightOf(screen.samples()[k + 1]), "segment end misplaced");
     require(screen.trace()[SAMPLES_PER_FRAME].X1 == 0 && screen.trace()[SAMPLES_PER_FRAME].Y1 == 0,
             "entry 200 of the trace changed");
 

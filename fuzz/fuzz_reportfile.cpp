@@ -6,7 +6,7 @@
 // against its fixed shape (each character of a field's composed form one byte, "?" exactly for
 // the characters found unrepresentable), written to a real file and read back.
 
-#include "fuzz/scratchdirectory.h"
+#include "fuzz/fuzzsupport.h"
 #include "report/reportfile.h"
 
 #include <QByteArray>
@@ -26,17 +26,8 @@ namespace {
 // The report with every field empty and CH. COMP. selected.
 constexpr qsizetype kEmptyReportSize = 330;
 
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "report file: %s\n", what);
-    std::abort();
-}
-
-void require(bool condition, const char* what)
-{
-    if (!condition)
-        fail(what);
-}
+using fuzz::fail;
+using fuzz::require;
 
 class Reader
 {
@@ -72,15 +63,11 @@ qsizetype characters(const QString& text)
     return n;
 }
 
-QTemporaryDir* directory = nullptr;
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static QTemporaryDir dir(fuzz::scratchTemplate());
-    require(dir.isValid(), "no temporary directory");
-    directory = &dir;
+    (void)fuzz::scratchDirectory();
     return 0;
 }
 
@@ -115,13 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             "\r\n"),
             "the report does not end with the tester's line");
 
-    const QString path = QDir(directory->path()).filePath(QStringLiteral("report.txt"));
+    const QString path =
+        QDir(fuzz::scratchDirectory().path()).filePath(QStringLiteral("report.txt"));
     if (const auto failure = writeReportFile(path, report))
         fail(qPrintable(failure->message()));
     QFile file(path);
     require(file.open(QIODevice::ReadOnly) && file.readAll() == report,
             "the file does not hold exactly the report");
-    require(QDir(directory->path()).entryList(QDir::Files | QDir::Hidden).size() == 1,
+    require(QDir(fuzz::scratchDirectory().path()).entryList(QDir::Files | QDir::Hidden).size() == 1,
             "a temporary file was left behind");
     return 0;
 }
