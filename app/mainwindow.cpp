@@ -2,7 +2,6 @@
 
 #include "app/appicon.h"
 #include "display/colours.h"
-#include "windowkit/fixedwindow.h"
 #include "display/geometry.h"
 #include "display/lamp.h"
 #include "display/lineobject.h"
@@ -14,6 +13,7 @@
 #include "link/instrumentlink.h"
 #include "link/portdialog.h"
 #include "report/reportform.h"
+#include "windowkit/fixedwindow.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>

@@ -50,6 +50,14 @@ QByteArray directoryOf(const QByteArray& path)
     return path.left(path.lastIndexOf('/') + 1);
 }
 
+// A hidden name beside `target`, new with each call: ".<name>.<random>" in its directory.
+QByteArray hiddenNameBeside(const QByteArray& target)
+{
+    const QByteArray directory = directoryOf(target);
+    return directory + '.' + target.mid(directory.size()) + '.' +
+           QByteArray::number(QRandomGenerator::global()->generate(), 36);
+}
+
 // Where a name leads: symbolic links followed to the name at their end, which may not exist.
 struct Target
 {
@@ -271,10 +279,8 @@ std::optional<SaveFailure> OutputFile::openBeside()
 #endif
     if (fd < 0) {
         // A file system without unnamed files: a hidden name beside the target.
-        const QByteArray base = m_target.mid(directory.size());
         for (int attempt = 0; fd < 0 && attempt < kBesideAttempts; ++attempt) {
-            m_besideName = directory + '.' + base + '.' +
-                           QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            m_besideName = hiddenNameBeside(m_target);
             fd = openRetrying(m_besideName.constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
             if (fd < 0 && errno != EEXIST) {
@@ -388,11 +394,8 @@ std::optional<SaveFailure> OutputFile::putBesideInPlace()
     if (m_unnamed) {
         // Given a name beside the target first: rename() then replaces the target in one step.
         const QByteArray procName = "/proc/self/fd/" + QByteArray::number(m_fd);
-        const QByteArray directory = directoryOf(m_target);
-        const QByteArray base = m_target.mid(directory.size());
         for (int attempt = 0; m_besideName.isEmpty() && attempt < kBesideAttempts; ++attempt) {
-            const QByteArray name = directory + '.' + base + '.' +
-                                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            const QByteArray name = hiddenNameBeside(m_target);
             if (::linkat(AT_FDCWD, procName.constData(), AT_FDCWD, name.constData(),
                          AT_SYMLINK_FOLLOW) == 0)
                 m_besideName = name;

@@ -6,6 +6,7 @@
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/guideteacher.h"
 #include "tools/capture/reportcounts.h"
+#include "tools/line/toolsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -98,8 +99,9 @@ JudgeCommandLine parse(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kAbout));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The capture to judge."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
+    const StandardOptions standard;
+    const QCommandLineOption& help = standard.help;
+    const QCommandLineOption& version = standard.version;
     const QCommandLineOption guides(
         QStringLiteral("guides"),
         QStringLiteral("Positions of the High (upper) and Low (lower) guide sliders, 0..100 with "
@@ -114,8 +116,6 @@ JudgeCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("Write each frame's time, verdict and its 200 "
                                                 "samples (byte - 128) to OUT as CSV."),
                                  QStringLiteral("OUT"));
-    const QCommandLineOption version(
-        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     const QCommandLineOption teach(
         QStringLiteral("teach"),
         QStringLiteral("Take the capture's frames as good pieces and propose the guides: among "
@@ -163,7 +163,7 @@ JudgeCommandLine parse(const QStringList& arguments)
         return result;
     }
     if (parser.isSet(version)) {
-        result.help = QStringLiteral("lumatrax-judge %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
+        result.help = StandardOptions::versionText("lumatrax-judge");
         return result;
     }
     if (parser.positionalArguments().size() != 1) {
@@ -234,6 +234,17 @@ QByteArray seconds(std::int64_t us)
 QByteArray verdictWord(const Verdict& v)
 {
     return v.rejected() ? "REJECT" : "ACCEPT";
+}
+
+// Opens an output: standard output for "-", else the file by the writer rule, replaced whole at
+// commit().
+std::optional<SaveFailure> openOutput(OutputFile& file, const QString& name)
+{
+    if (name == kStandardOutput) {
+        file.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+        return std::nullopt;
+    }
+    return file.open(name, OutputFile::Mode::Replace);
 }
 
 // How long the program's reads were, and the warning when they say frames may be shifted (unless
@@ -329,11 +340,7 @@ int main(int argc, char* argv[])
     // written as it stands.
     OutputFile csv;
     if (!commandLine.csv.isEmpty()) {
-        std::optional<SaveFailure> failure;
-        if (commandLine.csv == kStandardOutput)
-            csv.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
-        else
-            failure = csv.open(commandLine.csv, OutputFile::Mode::Replace);
+        std::optional<SaveFailure> failure = openOutput(csv, commandLine.csv);
         if (!failure)
             failure = csv.write(csvHeader());
         if (!failure)
@@ -413,11 +420,7 @@ int main(int argc, char* argv[])
     if (plot) {
         const QByteArray png = plot->png(QFileInfo(commandLine.file).fileName(), s);
         OutputFile picture;
-        std::optional<SaveFailure> failure;
-        if (commandLine.plot == kStandardOutput)
-            picture.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
-        else
-            failure = picture.open(commandLine.plot, OutputFile::Mode::Replace);
+        std::optional<SaveFailure> failure = openOutput(picture, commandLine.plot);
         if (!failure)
             failure = picture.write(png);
         if (!failure)

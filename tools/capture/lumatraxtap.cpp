@@ -126,8 +126,9 @@ TapCommandLine parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kAbout));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
+    const StandardOptions standard;
+    const QCommandLineOption& help = standard.help;
+    const QCommandLineOption& version = standard.version;
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("The instrument's serial device, for example "
                                                    "/dev/ttyUSB0 or /dev/serial/by-id/..."),
@@ -137,8 +138,6 @@ TapCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("The capture file to create; an existing file is "
                                                 "never overwritten."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption version(
-        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     parser.addOptions({help, version, device, link.directory, link.port, out});
 
     TapCommandLine result;
@@ -147,7 +146,7 @@ TapCommandLine parse(const QStringList& arguments)
     } else if (parser.isSet(help)) {
         result.help = parser.helpText();
     } else if (parser.isSet(version)) {
-        result.help = QStringLiteral("lumatrax-tap %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
+        result.help = StandardOptions::versionText("lumatrax-tap");
     } else if (!parser.positionalArguments().isEmpty()) {
         result.error =
             QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());

@@ -30,6 +30,18 @@ sigset_t blockEndSignals()
     return endSignals;
 }
 
+StandardOptions::StandardOptions()
+    : help({QStringLiteral("h"), QStringLiteral("help")},
+           QStringLiteral("Show this help and exit.")),
+      version(QStringLiteral("version"),
+              QStringLiteral("Show the program's name and version and exit."))
+{}
+
+QString StandardOptions::versionText(const char* program)
+{
+    return QStringLiteral("%1 %2\n").arg(QLatin1String(program), QStringLiteral(LUMATRAX_VERSION));
+}
+
 ComLinkOptions::ComLinkOptions()
     : directory({QStringLiteral("d"), QStringLiteral("dir")},
                 QStringLiteral("Directory for the COMn link: the start-up directory of lumatrax. "
@@ -38,8 +50,7 @@ ComLinkOptions::ComLinkOptions()
       port({QStringLiteral("p"), QStringLiteral("port")},
            QStringLiteral("COM port number 1..255; the link is named COM<N>. Default: 1."),
            QStringLiteral("N"), QStringLiteral("1"))
-{
-}
+{}
 
 std::optional<int> ComLinkOptions::portOf(const QString& value)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-// What the line tools share: the simulated instrument, lumatrax-sim and lumatrax-tap. Plain
+// What the line tools share: the simulated instrument, lumatrax-sim, lumatrax-tap and
+// lumatrax-judge. Plain
 // POSIX and Qt Core.
 
 #include <QByteArrayView>
@@ -21,6 +22,17 @@ namespace lumatrax {
 // SIGPIPE, so that output into a closed pipe loses the lines instead of ending the program
 // without removing its link. Returns the blocked set.
 [[nodiscard]] sigset_t blockEndSignals();
+
+// The options every line tool takes: -h/--help and --version.
+struct StandardOptions
+{
+    StandardOptions();
+    QCommandLineOption help;
+    QCommandLineOption version;
+
+    // What --version prints: the program's name and version, and a line end.
+    [[nodiscard]] static QString versionText(const char* program);
+};
 
 // The options that place a COMn link: --dir, the directory (default: the current one), and
 // --port, the number 1..255 (default 1).

@@ -81,8 +81,9 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kAbout));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
+    const StandardOptions standard;
+    const QCommandLineOption& help = standard.help;
+    const QCommandLineOption& version = standard.version;
     const ComLinkOptions link;
     const QCommandLineOption seed(
         QStringLiteral("seed"),
@@ -148,8 +149,6 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
                        "for common adapters). 0 hands it over as soon as no byte follows within "
                        "a byte time. Default: 0."),
         QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption version(
-        QStringLiteral("version"), QStringLiteral("Show the program's name and version and exit."));
     parser.addOptions({help, version, link.directory, link.port, seed, share, guides, noise, rate,
                        writeConfig, verbose, replay, speed, loop, packet, latency});
 
@@ -164,7 +163,7 @@ SimCommandLine parseSimCommandLine(const QStringList& arguments)
     if (parser.isSet(version)) {
         SimCommandLine result;
         result.outcome = SimCommandLine::Outcome::Help;
-        result.text = QStringLiteral("lumatrax-sim %1\n").arg(QStringLiteral(LUMATRAX_VERSION));
+        result.text = StandardOptions::versionText("lumatrax-sim");
         return result;
     }
     if (!parser.positionalArguments().isEmpty())
