@@ -236,14 +236,10 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
-// Opens an output: standard output for "-", else the file by the writer rule, replaced whole at
+// Opens an output by the writer rule: "-" is standard output; a file is replaced whole at
 // commit().
 std::optional<SaveFailure> openOutput(OutputFile& file, const QString& name)
 {
-    if (name == kStandardOutput) {
-        file.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
-        return std::nullopt;
-    }
     return file.open(name, OutputFile::Mode::Replace);
 }
 
@@ -343,8 +339,6 @@ int main(int argc, char* argv[])
         std::optional<SaveFailure> failure = openOutput(csv, commandLine.csv);
         if (!failure)
             failure = csv.write(csvHeader());
-        if (!failure)
-            failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
         if (failure) {
             complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
             return 1;
