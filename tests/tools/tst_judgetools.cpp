@@ -286,10 +286,12 @@ void TestJudgeTools::commandLinesEndAsTheySay_data()
     QTest::addColumn<QByteArray>("errPart");
     QTest::addColumn<QString>("written"); // a file the run leaves as it starts, or not at all
     QTest::addColumn<QByteArray>("writtenStart");
+    QTest::addColumn<QString>("standardOutput"); // when not the file "stdout"
     const auto row = [](const char* name, const QStringList& arguments, int status,
                         const QByteArray& out, const QByteArray& err, const QString& written = {},
-                        const QByteArray& start = {}) {
-        QTest::newRow(name) << arguments << status << out << err << written << start;
+                        const QByteArray& start = {}, const QString& standardOutput = {}) {
+        QTest::newRow(name) << arguments << status << out << err << written << start
+                            << standardOutput;
     };
     const QByteArray table = "time_s,verdict,above_upper,below_lower,s0,";
     const QByteArray summary = "frames          5\n";
@@ -310,6 +312,8 @@ void TestJudgeTools::commandLinesEndAsTheySay_data()
     row("a --bad that fails leaves no summary, no picture",
         {"cap.lmxcap", "--bad", "missing.lmxcap", "--plot", "p.png"}, 1, {},
         "missing.lmxcap: No such file", "p.png");
+    row("a summary that cannot be written", {"cap.lmxcap"}, 1, {},
+        "standard output: No space left on device", {}, {}, "/dev/full");
     row("a picture that fails leaves no summary", {"cap.lmxcap", "--plot", "/dev/full"}, 1, {},
         "/dev/full: No space left on device");
     row("a JPEG picture", {"cap.lmxcap", "--plot", "p.jpg"}, 0, "guides ", {}, "p.jpg",
@@ -330,6 +334,7 @@ void TestJudgeTools::commandLinesEndAsTheySay()
     QFETCH(QByteArray, errPart);
     QFETCH(QString, written);
     QFETCH(QByteArray, writtenStart);
+    QFETCH(QString, standardOutput);
     if (arguments.contains(u"ro/out.csv"))
         LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
     const QDir dir(path(QString::fromLatin1(QTest::currentDataTag()).replace(u'/', u'_')));
@@ -347,7 +352,7 @@ void TestJudgeTools::commandLinesEndAsTheySay()
 
     QProcess judge;
     judge.setWorkingDirectory(dir.path());
-    judge.setStandardOutputFile(dir.filePath(QStringLiteral("stdout")));
+    judge.setStandardOutputFile(dir.filePath(standardOutput.isEmpty() ? "stdout" : standardOutput));
     judge.start(QStringLiteral(LUMATRAX_JUDGE_PROGRAM), arguments);
     QVERIFY(judge.waitForFinished(60'000));
     ::chmod(QFile::encodeName(dir.filePath("ro")).constData(), 0755);

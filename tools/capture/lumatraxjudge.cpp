@@ -306,11 +306,11 @@ public:
     HeldText& operator=(const HeldText&) = delete;
 
     [[nodiscard]] FILE* file() const { return m_file; }
-    void releaseTo(FILE* out)
+    // False, errno set, when `out` does not take it all.
+    [[nodiscard]] bool releaseTo(FILE* out)
     {
         std::fflush(m_file);
-        std::fwrite(m_data, 1, m_size, out);
-        std::fflush(out);
+        return std::fwrite(m_data, 1, m_size, out) == m_size && std::fflush(out) == 0;
     }
 
 private:
@@ -550,6 +550,11 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
         return kExitFailed;
     }
-    held.releaseTo(shown);
+    if (!held.releaseTo(shown)) {
+        complain(
+            QStringLiteral("%1: %2").arg(shown == stdout ? "standard output" : "standard error",
+                                         QString::fromLocal8Bit(std::strerror(errno))));
+        return kExitFailed;
+    }
     return warned ? kExitWarned : 0;
 }
