@@ -1,7 +1,8 @@
 // The repaint pace that the screen and the lamps share: what shows on the screen after each
-// change, read back from the window's pixels, with the pace's clock stepped by hand. Only posted
-// events are delivered between the steps, so the pace's fallback timer never runs in between:
-// what shows follows from the steps alone, whatever the machine's load.
+// turn, read back from the window's pixels, with the pace's clock stepped by hand. A turn is a
+// few changes followed by the delivery of what they posted; no timer runs in between, so the
+// pace's fallback timer never does: what shows follows from the steps alone, whatever the
+// machine's load.
 
 #include "display/lamp.h"
 #include "display/repaintpace.h"
@@ -44,9 +45,11 @@ QColor shown(const Lamp& lamp)
     return screen.pixelColor(centre);
 }
 
-// Delivers what is posted (the window's repaint among it), but runs no timer.
+// Ends a turn: delivers what is posted and what that posts in turn (the pace's look at the
+// turn's end, then the window's repaint), but runs no timer.
 void deliverPosted()
 {
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents();
 }
 
@@ -59,12 +62,10 @@ private slots:
     void init();
     void cleanup();
 
-    void aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback_data();
-    void aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback();
-    void aTurnRepaintsWhatWaitsOnceAboutAnIntervalHasPassed_data();
-    void aTurnRepaintsWhatWaitsOnceAboutAnIntervalHasPassed();
+    void aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes_data();
+    void aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes();
 
-    void aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithinAnInterval();
+    void aChangeShowsAtTheTurnsEndAfterAQuietSpellAndWaitsWithinAnInterval();
     void lampsOnOnePaceShowTheirChangesTogether();
     void aLampGivenNoPaceRepaintsOnItsOwn();
     void aWaitingRepaintMovesToTheNewPace();
@@ -99,47 +100,29 @@ void TestRepaintPace::cleanup()
     m_window.reset();
 }
 
-void TestRepaintPace::aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback_data()
+void TestRepaintPace::aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes_data()
 {
     QTest::addColumn<std::optional<milliseconds>>("sinceRepaint");
     QTest::addColumn<milliseconds>("delay");
     QTest::newRow("never repainted") << std::optional<milliseconds>() << 0ms;
     QTest::newRow("just repainted") << std::optional(0ms) << 36ms;
     QTest::newRow("10 ms ago") << std::optional(10ms) << 26ms;
-    QTest::newRow("31 ms ago") << std::optional(31ms) << 5ms;
+    QTest::newRow("27 ms ago") << std::optional(27ms) << 9ms;
+    QTest::newRow("28 ms ago, a little early") << std::optional(28ms) << 0ms;
     QTest::newRow("an interval ago") << std::optional(32ms) << 0ms;
     QTest::newRow("a second ago") << std::optional(1000ms) << 0ms;
 }
 
-void TestRepaintPace::aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback()
+void TestRepaintPace::aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes()
 {
     QFETCH(std::optional<milliseconds>, sinceRepaint);
     QFETCH(milliseconds, delay);
-    QCOMPARE(RepaintPace::requestDelay(sinceRepaint).count(), delay.count());
+    QCOMPARE(RepaintPace::repaintDelay(sinceRepaint).count(), delay.count());
 }
 
-void TestRepaintPace::aTurnRepaintsWhatWaitsOnceAboutAnIntervalHasPassed_data()
+void TestRepaintPace::aChangeShowsAtTheTurnsEndAfterAQuietSpellAndWaitsWithinAnInterval()
 {
-    QTest::addColumn<milliseconds>("sinceRepaint");
-    QTest::addColumn<bool>("repaints");
-    QTest::newRow("just repainted") << 0ms << false;
-    QTest::newRow("half an interval ago") << 16ms << false;
-    QTest::newRow("27 ms ago") << 27ms << false;
-    QTest::newRow("28 ms ago, a little early") << 28ms << true;
-    QTest::newRow("an interval ago") << 32ms << true;
-    QTest::newRow("a second ago") << 1000ms << true;
-}
-
-void TestRepaintPace::aTurnRepaintsWhatWaitsOnceAboutAnIntervalHasPassed()
-{
-    QFETCH(milliseconds, sinceRepaint);
-    QFETCH(bool, repaints);
-    QCOMPARE(RepaintPace::tickRepaints(sinceRepaint), repaints);
-}
-
-void TestRepaintPace::aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithinAnInterval()
-{
-    m_a->setColour(kGreen); // the pace never repainted: at once
+    m_a->setColour(kGreen); // the pace never repainted: at the turn's end
     deliverPosted();
     QCOMPARE(shown(*m_a), kGreen);
 
@@ -147,13 +130,16 @@ void TestRepaintPace::aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithin
     m_a->setColour(kRed);
     deliverPosted();
     QCOMPARE(shown(*m_a), kGreen); // waits for the interval
-    m_pace->tick();
+    m_pace->time += 17ms;
+    m_b->setColour(kRed);
     deliverPosted();
-    QCOMPARE(shown(*m_a), kGreen); // a turn too early leaves it waiting
-    m_pace->time += 18ms;
-    m_pace->tick();
+    QCOMPARE(shown(*m_a), kGreen); // a turn ending too early leaves both waiting
+    QCOMPARE(shown(*m_b), kBlack);
+    m_pace->time += 1ms;
+    m_b->setColour(kGreen);
     deliverPosted();
     QCOMPARE(shown(*m_a), kRed);
+    QCOMPARE(shown(*m_b), kGreen);
 
     m_pace->time += 40ms; // quiet since
     m_a->setColour(kGreen);
@@ -169,20 +155,15 @@ void TestRepaintPace::aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithin
 
 void TestRepaintPace::lampsOnOnePaceShowTheirChangesTogether()
 {
+    // Set one after the other in one turn, after a quiet spell: neither shows before the other.
     m_a->setColour(kGreen);
-    deliverPosted();
     m_b->setColour(kRed);
-    m_a->setColour(kRed);
     deliverPosted();
-    QCOMPARE(shown(*m_b), kBlack);
     QCOMPARE(shown(*m_a), kGreen);
-    m_pace->time += 32ms;
-    m_pace->tick();
-    deliverPosted();
     QCOMPARE(shown(*m_b), kRed);
-    QCOMPARE(shown(*m_a), kRed);
 
     // Left to the fallback timer, they change together too.
+    m_pace->time += 1ms;
     m_a->setColour(kBlack);
     m_b->setColour(kGreen);
     bool apart = false;
@@ -211,11 +192,12 @@ void TestRepaintPace::aLampGivenNoPaceRepaintsOnItsOwn()
 void TestRepaintPace::aWaitingRepaintMovesToTheNewPace()
 {
     m_a->setColour(kGreen);
+    deliverPosted();
     m_b->setColour(kRed); // waits on the shared pace
     deliverPosted();
     QCOMPARE(shown(*m_b), kBlack);
     SteppedPace fresh;
-    m_b->setRepaintPace(&fresh); // never repainted: at once
+    m_b->setRepaintPace(&fresh); // never repainted: at the turn's end
     deliverPosted();
     QCOMPARE(shown(*m_b), kRed);
     m_b->setRepaintPace(m_pace);
@@ -231,7 +213,7 @@ void TestRepaintPace::aLampOutlivingItsPaceStillRepaints()
     pace.reset();
     deliverPosted();
     QCOMPARE(shown(*m_b), kGreen);
-    m_b->setColour(kBlack); // on a pace of its own, never repainted: at once
+    m_b->setColour(kBlack); // on a pace of its own, never repainted: at the turn's end
     deliverPosted();
     QCOMPARE(shown(*m_b), kBlack);
 }
