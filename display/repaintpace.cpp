@@ -31,11 +31,20 @@ void RepaintPace::request(RepaintThrottle* throttle)
         throttle->m_waiting = true;
         m_waiting.push_back(throttle);
     }
-    // A posted call runs once the handler that is running has returned: the turn's end.
-    if (!m_turnEndPosted) {
-        m_turnEndPosted = true;
-        QMetaObject::invokeMethod(this, &RepaintPace::turnEnded, Qt::QueuedConnection);
+    if (m_turnEndPosted)
+        return;
+    std::optional<std::chrono::milliseconds> since;
+    if (m_lastRepaint)
+        since = now() - *m_lastRepaint;
+    if (const std::chrono::milliseconds delay = repaintDelay(since);
+        delay > std::chrono::milliseconds{0}) {
+        if (!m_fallback.isActive())
+            m_fallback.start(delay);
+        return;
     }
+    // A posted call runs once the handler that is running has returned: the turn's end.
+    m_turnEndPosted = true;
+    QMetaObject::invokeMethod(this, &RepaintPace::turnEnded, Qt::QueuedConnection);
 }
 
 void RepaintPace::remove(RepaintThrottle* throttle)
@@ -46,16 +55,8 @@ void RepaintPace::remove(RepaintThrottle* throttle)
 void RepaintPace::turnEnded()
 {
     m_turnEndPosted = false;
-    if (m_waiting.empty())
-        return;
-    std::optional<std::chrono::milliseconds> since;
-    if (m_lastRepaint)
-        since = now() - *m_lastRepaint;
-    const std::chrono::milliseconds delay = repaintDelay(since);
-    if (delay <= std::chrono::milliseconds{0})
+    if (!m_waiting.empty()) // the fallback timer may have come first
         repaintAll();
-    else if (!m_fallback.isActive())
-        m_fallback.start(delay);
 }
 
 void RepaintPace::repaintAll()

@@ -18,25 +18,26 @@ class RepaintThrottle;
 // the throttles of one window share the window's pace.
 //
 // Nothing repaints in the middle of a turn of work (one event handler, which may set several
-// widgets): the pace looks at what waits only once the turn has ended, so every widget the turn
-// set shows its new state in the same repaint, and the lamps of one verdict never show half of
-// it. At a turn's end the widgets waiting are repainted together, in one flush, when about an
-// interval has passed since the last repaint; otherwise a fallback timer repaints them once the
-// interval is over, unless a later turn's end comes first. So while work keeps coming, repaints
-// ride on wake-ups the thread has anyway.
+// widgets), so every widget a turn sets shows its new state in the same repaint, and the lamps of
+// one verdict never show half of it. A request that comes about an interval or more after the
+// last repaint has the widgets waiting repainted together, in one flush, once the turn has ended;
+// one that comes sooner waits for a later turn that comes in time, or else for a fallback timer
+// that runs out once the interval is over. So while work keeps coming, repaints ride on wake-ups
+// the thread has anyway.
 class RepaintPace : public QObject
 {
 public:
     // About thirty repaints a second: every other picture of a 60 Hz screen.
     static constexpr std::chrono::milliseconds kInterval{32};
-    // A turn ending a little early still repaints, so turns of half the interval repaint every
-    // other one.
+    // A request a little early still repaints, so turns of half the interval repaint every other
+    // one.
     static constexpr std::chrono::milliseconds kEarly{4};
-    // After the interval, so that a turn ending at the same moment repaints first.
+    // After the interval, so that a turn due at the same moment repaints first.
     static constexpr std::chrono::milliseconds kFallbackDelay = kInterval + kEarly;
 
-    // How long after a turn's end what waits is repainted, given the time since the last repaint
-    // (none: never): at once (zero), or when the fallback timer runs out (its delay).
+    // When a request is repainted, given the time since the last repaint (none: never): at the
+    // end of its turn (zero), or when the fallback timer runs out (its delay), unless a later
+    // request is due first.
     [[nodiscard]] static constexpr std::chrono::milliseconds
     repaintDelay(std::optional<std::chrono::milliseconds> sinceRepaint)
     {
