@@ -36,7 +36,7 @@ void RepaintPace::request(RepaintThrottle* throttle)
     std::optional<std::chrono::milliseconds> since;
     if (m_lastRepaint)
         since = now() - *m_lastRepaint;
-    if (const std::chrono::milliseconds delay = repaintDelay(since);
+    if (const std::chrono::milliseconds delay = requestDelay(since);
         delay > std::chrono::milliseconds{0}) {
         if (!m_fallback.isActive())
             m_fallback.start(delay);

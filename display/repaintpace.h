@@ -35,11 +35,11 @@ public:
     // After the interval, so that a turn due at the same moment repaints first.
     static constexpr std::chrono::milliseconds kFallbackDelay = kInterval + kEarly;
 
-    // When a request is repainted, given the time since the last repaint (none: never): at the
-    // end of its turn (zero), or when the fallback timer runs out (its delay), unless a later
-    // request is due first.
+    // When a request is repainted, given the time since the last repaint (none: never): at once,
+    // as soon as its turn has ended (zero), or when the fallback timer runs out (its delay),
+    // unless a later request is due first.
     [[nodiscard]] static constexpr std::chrono::milliseconds
-    repaintDelay(std::optional<std::chrono::milliseconds> sinceRepaint)
+    requestDelay(std::optional<std::chrono::milliseconds> sinceRepaint)
     {
         if (!sinceRepaint || *sinceRepaint >= kInterval - kEarly)
             return std::chrono::milliseconds{0};

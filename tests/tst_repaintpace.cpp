@@ -1,8 +1,7 @@
 // The repaint pace that the screen and the lamps share: what shows on the screen after each
-// turn, read back from the window's pixels, with the pace's clock stepped by hand. A turn is a
-// few changes followed by the delivery of what they posted; no timer runs in between, so the
-// pace's fallback timer never does: what shows follows from the steps alone, whatever the
-// machine's load.
+// change, read back from the window's pixels, with the pace's clock stepped by hand. Only posted
+// events are delivered between the steps, so the pace's fallback timer never runs in between:
+// what shows follows from the steps alone, whatever the machine's load.
 
 #include "display/lamp.h"
 #include "display/repaintpace.h"
@@ -45,8 +44,7 @@ QColor shown(const Lamp& lamp)
     return screen.pixelColor(centre);
 }
 
-// Ends a turn: delivers what is posted and what that posts in turn (the pace's look at the
-// turn's end, then the window's repaint), but runs no timer.
+// Delivers what is posted (the pace's repaint at a turn's end, then the window's), but no timer.
 void deliverPosted()
 {
     QCoreApplication::sendPostedEvents();
@@ -62,10 +60,10 @@ private slots:
     void init();
     void cleanup();
 
-    void aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes_data();
-    void aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes();
+    void aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback_data();
+    void aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback();
 
-    void aChangeShowsAtTheTurnsEndAfterAQuietSpellAndWaitsWithinAnInterval();
+    void aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithinAnInterval();
     void lampsOnOnePaceShowTheirChangesTogether();
     void aLampGivenNoPaceRepaintsOnItsOwn();
     void aWaitingRepaintMovesToTheNewPace();
@@ -100,7 +98,7 @@ void TestRepaintPace::cleanup()
     m_window.reset();
 }
 
-void TestRepaintPace::aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes_data()
+void TestRepaintPace::aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback_data()
 {
     QTest::addColumn<std::optional<milliseconds>>("sinceRepaint");
     QTest::addColumn<milliseconds>("delay");
@@ -113,16 +111,16 @@ void TestRepaintPace::aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallba
     QTest::newRow("a second ago") << std::optional(1000ms) << 0ms;
 }
 
-void TestRepaintPace::aTurnsEndRepaintsOnceAboutAnIntervalHasPassedElseTheFallbackDoes()
+void TestRepaintPace::aRequestRepaintsAtOnceAfterAQuietSpellElseAtTheFallback()
 {
     QFETCH(std::optional<milliseconds>, sinceRepaint);
     QFETCH(milliseconds, delay);
-    QCOMPARE(RepaintPace::repaintDelay(sinceRepaint).count(), delay.count());
+    QCOMPARE(RepaintPace::requestDelay(sinceRepaint).count(), delay.count());
 }
 
-void TestRepaintPace::aChangeShowsAtTheTurnsEndAfterAQuietSpellAndWaitsWithinAnInterval()
+void TestRepaintPace::aChangeShowsAtOnceAfterAQuietSpellAndWaitsForTheTurnWithinAnInterval()
 {
-    m_a->setColour(kGreen); // the pace never repainted: at the turn's end
+    m_a->setColour(kGreen); // the pace never repainted: at once
     deliverPosted();
     QCOMPARE(shown(*m_a), kGreen);
 
@@ -197,7 +195,7 @@ void TestRepaintPace::aWaitingRepaintMovesToTheNewPace()
     deliverPosted();
     QCOMPARE(shown(*m_b), kBlack);
     SteppedPace fresh;
-    m_b->setRepaintPace(&fresh); // never repainted: at the turn's end
+    m_b->setRepaintPace(&fresh); // never repainted: at once
     deliverPosted();
     QCOMPARE(shown(*m_b), kRed);
     m_b->setRepaintPace(m_pace);
@@ -213,7 +211,7 @@ void TestRepaintPace::aLampOutlivingItsPaceStillRepaints()
     pace.reset();
     deliverPosted();
     QCOMPARE(shown(*m_b), kGreen);
-    m_b->setColour(kBlack); // on a pace of its own, never repainted: at the turn's end
+    m_b->setColour(kBlack); // on a pace of its own, never repainted: at once
     deliverPosted();
     QCOMPARE(shown(*m_b), kBlack);
 }
