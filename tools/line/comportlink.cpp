@@ -28,15 +28,16 @@ QString linkTarget(const QByteArray& path)
     return QFile::decodeName(target);
 }
 
-// Whether `path` is a link to a pseudo-terminal that has gone: one a simulator or tap left behind
-// when it was killed.
-bool leftBehind(const QByteArray& path)
+// Whether `path` is a link that a simulator or tap left behind when it was killed: to a
+// pseudo-terminal that has gone, or to `ours`, the pseudo-terminal that now has its number.
+bool leftBehind(const QByteArray& path, const QString& ours = {})
 {
+    const QString target = linkTarget(path);
     struct stat info
     {
     };
-    return linkTarget(path).startsWith(QLatin1String("/dev/pts/")) &&
-           ::stat(path.constData(), &info) != 0 && errno == ENOENT;
+    return target.startsWith(QLatin1String("/dev/pts/")) &&
+           (target == ours || (::stat(path.constData(), &info) != 0 && errno == ENOENT));
 }
 
 // Makes `path` a link to `target` under a name of its own first, renamed over `path` in one step.
@@ -97,9 +98,10 @@ bool ComPortLink::place(const QString& directory, int portNumber, const QString&
         return entry + QStringLiteral("; it is not replaced: remove it, or choose another --port "
                                       "or --dir");
     };
-    if (const auto entry = entryInTheWay(path))
+    const bool takeOver = leftBehind(encodedPath, target);
+    if (const auto entry = entryInTheWay(path); entry && !takeOver)
         return fail(refuse(*entry), 0);
-    if (leftBehind(encodedPath)) {
+    if (takeOver) {
         if (const int error = renameNewLinkOver(encodedPath, encodedTarget))
             return fail(path, error);
     } else if (::symlink(encodedTarget.constData(), encodedPath.constData()) != 0) {
