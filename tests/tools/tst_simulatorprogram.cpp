@@ -38,9 +38,8 @@ const QByteArray kGreeting = bytesOf({SYNC_FRAME, CMD_HELLO});
 const Command kRun = command(Opcode::CMD_RUN, 0, 0, 1);
 const Command kStop = command(Opcode::CMD_RUN, 0, 0, 0);
 
-// The simulator in a process of its own, with its link in a fresh directory (where a COM3 link
-// to `earlier` may stand already). It ends with the test: asked with SIGTERM, killed only if it
-// does not go.
+// The simulator in a process of its own, with its link in a fresh directory (COM3 -> `earlier`
+// there first, if given). It ends with the test: SIGTERM, killed only if it does not go.
 class SimProcess
 {
 public:

@@ -443,8 +443,7 @@ void TestVirtualInstrument::comLinkIsPlacedAndRemoved_data()
     QTest::addColumn<bool>("byClose");
     QTest::addColumn<bool>("placed");
     QTest::newRow("COM1, removed on destruction") << 1 << "" << false << true;
-    // A killed run's link: to a pseudo-terminal gone (beyond the highest number one can have),
-    // or to the one that has its number now.
+    // A killed run's link: to a pseudo-terminal gone (no number is that high), or now its own.
     QTest::newRow("COM3 over a link to a gone device") << 3 << "/dev/pts/1048576" << false << true;
     QTest::newRow("COM3 over a link to its own device") << 3 << "own" << false << true;
     QTest::newRow("COM255, removed by close") << 255 << "" << true << true;
