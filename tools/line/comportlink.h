@@ -6,8 +6,9 @@
 //
 // A link is placed only where no entry of that name exists: an entry the tools did not make (a
 // user's link to /dev/ttyS0, or to an adapter that is unplugged; a file, a directory) is never
-// replaced nor removed. The one exception is a link to a pseudo-terminal that has gone, which is
-// what a simulator or tap that was killed leaves behind; it is replaced in a single rename.
+// replaced nor removed. The one exception is what a simulator or tap that was killed leaves
+// behind: a link to a pseudo-terminal that has gone, or to the one being linked now (which got
+// the old one's number); it is replaced in a single rename.
 // Removing deletes the link only while it is still the one placed here.
 
 #include <QString>
