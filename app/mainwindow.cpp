@@ -339,9 +339,8 @@ void MainWindow::cm_OnComm()
         m_ui.shpTr->setColour(QColor::fromRgb(kGreen));
         emit frameJudged(read, verdict);
     }
+    // The screen and the lamps repaint together once this turn has ended.
     m_ui.pic->screenChanged();
-    // Repaints ride on this wake-up when their time has come.
-    m_repaintPace->tick();
 }
 
 void MainWindow::Report_Click()

@@ -87,15 +87,15 @@ private:
 
     MainWindowUi m_ui;
     InstrumentLink* m_link;
-    // The screen and the lamps repaint at this one pace, together in one flush; each turn of
-    // reads ends with its tick.
+    // The screen and the lamps repaint at this one pace, together in one flush, each time after
+    // the turn that set them has ended.
     RepaintPace* m_repaintPace;
     ScopeScreen m_screen;
 
     // Run-time state; flags are 16-bit and hold true as -1, false as 0.
     std::int16_t m_isRunning = 0;
     std::int16_t m_frameSeen = 0; // frames since the activity lamp's last tick
-    SampleArray m_decoded{}; // a read's samples on their way to the screen
+    SampleArray m_decoded{};      // a read's samples on their way to the screen
     bool m_resendAfterAck = false;
 
     std::int16_t m_portNumber = 0;

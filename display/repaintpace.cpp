@@ -25,21 +25,26 @@ std::chrono::milliseconds RepaintPace::now() const
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
-std::optional<std::chrono::milliseconds> RepaintPace::sinceRepaint() const
+void RepaintPace::request(RepaintThrottle* throttle)
 {
-    if (!m_lastRepaint)
-        return std::nullopt;
-    return now() - *m_lastRepaint;
-}
-
-void RepaintPace::add(RepaintThrottle* throttle)
-{
-    m_waiting.push_back(throttle);
-    const std::chrono::milliseconds delay = requestDelay(sinceRepaint());
-    if (delay <= std::chrono::milliseconds{0})
-        repaintAll();
-    else if (!m_fallback.isActive())
-        m_fallback.start(delay);
+    if (!throttle->m_waiting) {
+        throttle->m_waiting = true;
+        m_waiting.push_back(throttle);
+    }
+    if (m_turnEndPosted)
+        return;
+    std::optional<std::chrono::milliseconds> since;
+    if (m_lastRepaint)
+        since = now() - *m_lastRepaint;
+    if (const std::chrono::milliseconds delay = requestDelay(since);
+        delay > std::chrono::milliseconds{0}) {
+        if (!m_fallback.isActive())
+            m_fallback.start(delay);
+        return;
+    }
+    // A posted call runs once the handler that is running has returned: the turn's end.
+    m_turnEndPosted = true;
+    QMetaObject::invokeMethod(this, &RepaintPace::turnEnded, Qt::QueuedConnection);
 }
 
 void RepaintPace::remove(RepaintThrottle* throttle)
@@ -47,11 +52,10 @@ void RepaintPace::remove(RepaintThrottle* throttle)
     m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), throttle), m_waiting.end());
 }
 
-void RepaintPace::tick()
+void RepaintPace::turnEnded()
 {
-    if (m_waiting.empty())
-        return;
-    if (const auto since = sinceRepaint(); since && tickRepaints(*since))
+    m_turnEndPosted = false;
+    if (!m_waiting.empty()) // the fallback timer may have come first
         repaintAll();
 }
 

@@ -17,40 +17,37 @@ class RepaintThrottle;
 // screen. Each widget keeps its state exact on every change and asks its throttle for a repaint;
 // the throttles of one window share the window's pace.
 //
-// The widgets waiting are repainted together, at most once per kInterval, so their repaints cost
-// one flush. After a quiet spell a request is repainted at once. While work keeps coming, tick(),
-// called at the end of each turn of work, repaints on a wake-up the thread has anyway; a fallback
-// timer repaints what is left when the turns stop.
+// Nothing repaints in the middle of a turn of work (one event handler, which may set several
+// widgets), so every widget a turn sets shows its new state in the same repaint, and the lamps of
+// one verdict never show half of it. A request that comes about an interval or more after the
+// last repaint has the widgets waiting repainted together, in one flush, once the turn has ended;
+// one that comes sooner waits for a later turn that comes in time, or else for a fallback timer
+// that runs out once the interval is over. So while work keeps coming, repaints ride on wake-ups
+// the thread has anyway.
 class RepaintPace : public QObject
 {
 public:
     // About thirty repaints a second: every other picture of a 60 Hz screen.
     static constexpr std::chrono::milliseconds kInterval{32};
-    // A turn a little early still repaints, so turns of half the interval repaint every other one.
-    static constexpr std::chrono::milliseconds kTickTolerance{4};
+    // A request a little early still repaints, so turns of half the interval repaint every other
+    // one.
+    static constexpr std::chrono::milliseconds kEarly{4};
     // After the interval, so that a turn due at the same moment repaints first.
-    static constexpr std::chrono::milliseconds kFallbackDelay = kInterval + kTickTolerance;
+    static constexpr std::chrono::milliseconds kFallbackDelay = kInterval + kEarly;
 
-    // When a request is repainted, given the time since the last repaint (none: never): at once
-    // (zero), or when the fallback timer runs out (its delay).
+    // When a request is repainted, given the time since the last repaint (none: never): at once,
+    // as soon as its turn has ended (zero), or when the fallback timer runs out (its delay),
+    // unless a later request is due first.
     [[nodiscard]] static constexpr std::chrono::milliseconds
     requestDelay(std::optional<std::chrono::milliseconds> sinceRepaint)
     {
-        if (!sinceRepaint || *sinceRepaint >= kInterval)
+        if (!sinceRepaint || *sinceRepaint >= kInterval - kEarly)
             return std::chrono::milliseconds{0};
         return kFallbackDelay - *sinceRepaint;
-    }
-    // Whether a turn ending this long after the last repaint repaints what waits.
-    [[nodiscard]] static constexpr bool tickRepaints(std::chrono::milliseconds sinceRepaint)
-    {
-        return sinceRepaint >= kInterval - kTickTolerance;
     }
 
     explicit RepaintPace(QObject* parent = nullptr);
     ~RepaintPace() override;
-
-    // Repaints the widgets waiting, if the last repaint was about an interval ago.
-    void tick();
 
 protected:
     // The time on a steady clock (any origin); a test may give a clock of its own.
@@ -58,13 +55,14 @@ protected:
 
 private:
     friend class RepaintThrottle;
-    void add(RepaintThrottle* throttle);
+    void request(RepaintThrottle* throttle);
     void remove(RepaintThrottle* throttle);
+    void turnEnded();
     void repaintAll();
-    [[nodiscard]] std::optional<std::chrono::milliseconds> sinceRepaint() const;
 
     std::vector<RepaintThrottle*> m_waiting;
     std::optional<std::chrono::milliseconds> m_lastRepaint;
+    bool m_turnEndPosted = false;
     QTimer m_fallback;
 };
 

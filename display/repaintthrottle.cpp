@@ -44,10 +44,7 @@ RepaintPace* RepaintThrottle::pace()
 
 void RepaintThrottle::request()
 {
-    if (m_waiting)
-        return;
-    m_waiting = true;
-    pace()->add(this);
+    pace()->request(this);
 }
 
 void RepaintThrottle::flush()

@@ -12,8 +12,9 @@ namespace lumatrax {
 class RepaintPace;
 
 // A widget's share of a repaint pace (see repaintpace.h): the widget keeps its state exact on
-// every change and asks its throttle for a repaint, which comes at the pace's next repaint,
-// together with the other widgets of the pace. A throttle given no pace keeps one of its own.
+// every change and asks its throttle for a repaint, which comes at the pace's next repaint, after
+// the turn that asked has ended, together with the other widgets of the pace. A throttle given no
+// pace keeps one of its own.
 class RepaintThrottle : public QObject
 {
     Q_OBJECT

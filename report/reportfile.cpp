@@ -167,8 +167,9 @@ QByteArray reportBytes(const ReportFields& f)
 
 QString ReportWriteFailure::message() const
 {
-    return QStringLiteral("The report could not be saved to \"%1\".\n\n%2")
-        .arg(QDir::toNativeSeparators(fileName), reason);
+    // Close discards the form without a prompt, so the box says what else can still be done.
+    return QStringLiteral("The report could not be saved to \"%1\".\n\n%2\n\n%3")
+        .arg(QDir::toNativeSeparators(fileName), reason, QLatin1String(kKeptUntilClosed));
 }
 
 std::optional<ReportWriteFailure> writeReportFile(const QString& fileName, const QByteArray& bytes)

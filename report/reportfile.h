@@ -64,13 +64,19 @@ inline constexpr int kNamedCharacters = 10;
 // it is 330 bytes with CH. COMP., 329 with HARDNESS.
 [[nodiscard]] QByteArray reportBytes(const ReportFields& fields);
 
+// What the operator can still do after a failed save.
+inline constexpr const char* kKeptUntilClosed =
+    "The form keeps what was typed until it is closed: save the report elsewhere before pressing "
+    "Close, which discards it.";
+
 // Why a report could not be written: the file as the operator named it and the system's reason.
 struct ReportWriteFailure
 {
     QString fileName;
     QString reason;
 
-    // The text of a message box: the file (in native separators), then the reason.
+    // The text of a message box: the file (in native separators), the reason, then
+    // kKeptUntilClosed.
     [[nodiscard]] QString message() const;
 };
 

@@ -194,8 +194,9 @@ void TestConnection::retryConnectsOnceTheDeviceIsThere()
     test::Rig rig(9, false);
     rig.start();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
-    // The operator plugs the instrument in.
+    // The operator plugs the instrument in, and COM9 leads to it instead.
     QVERIFY(rig.instrument.open());
+    QVERIFY(QFile::remove(QDir(rig.dir.path()).filePath(QStringLiteral("COM9"))));
     QVERIFY(rig.instrument.placeLink(rig.dir.path(), 9));
     rig.widget<QPushButton>("cmdRetry")->click();
     QCOMPARE(rig.status(), QStringLiteral("COM9"));

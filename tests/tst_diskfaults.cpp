@@ -601,8 +601,9 @@ void TestDiskFaults::reportFormShowsTheFaultNamingTheFile()
     form.findChild<QPushButton*>("cmdSave")->click();
 
     QCOMPARE(errors,
-             QStringList{QStringLiteral("The report could not be saved to \"%1\".\n\n%2")
-                             .arg(QDir::toNativeSeparators(dir.filePath()), reasonOf(error))});
+             QStringList{QStringLiteral("The report could not be saved to \"%1\".\n\n%2\n\n%3")
+                             .arg(QDir::toNativeSeparators(dir.filePath()), reasonOf(error),
+                                  QLatin1String(kKeptUntilClosed))});
     if (earlier != Earlier::None)
         QCOMPARE(contentOf(dir.filePath()), kEarlierReport);
     QCOMPARE(dir.entries(), before);

@@ -512,6 +512,9 @@ void TestReportForm::unwritableTargetIsReportedAndTheFormKeepsItsContents()
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors.first().contains(QDir::toNativeSeparators(path)), qPrintable(m_errors[0]));
     QVERIFY(m_errors.first().contains(QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+    // The box says the typing is kept until Close, so the operator saves elsewhere first.
+    QVERIFY2(m_errors.first().contains(u"keeps what was typed until it is closed"),
+             qPrintable(m_errors[0]));
     QVERIFY(m_form->isVisible());
     QCOMPARE(reportBytes(m_form->fields()), before);
 }

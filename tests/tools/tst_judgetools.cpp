@@ -105,6 +105,7 @@ private slots:
     void everyProgramTellsItsVersion_data();
     void everyProgramTellsItsVersion();
     void frameCountFollowsACaptureAsItGrows();
+    void programWithoutADesktopSessionSaysSo_data();
     void programWithoutADesktopSessionSaysSo();
     void guideTooltipsShowTheNumbersTheJudgeTakes();
     void damagedCapturesGoThroughTheJudge();
@@ -422,11 +423,28 @@ void TestJudgeTools::frameCountFollowsACaptureAsItGrows()
     QVERIFY(notCounted.unreadable());
 }
 
+void TestJudgeTools::programWithoutADesktopSessionSaysSo_data()
+{
+    QTest::addColumn<QStringList>("settings"); // NAME=value
+    // An X display number no server here listens on.
+    int x = 99;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(x)))
+        ++x;
+    QTest::newRow("no display") << QStringList();
+    QTest::newRow("an X display not there") << QStringList{QStringLiteral("DISPLAY=:%1").arg(x)};
+    QTest::newRow("a Wayland display with no compositor")
+        << QStringList{"WAYLAND_DISPLAY=wayland-lumatrax", "XDG_SESSION_TYPE=wayland",
+                       "XDG_RUNTIME_DIR=/nonexistent/lumatrax-runtime"};
+}
+
 void TestJudgeTools::programWithoutADesktopSessionSaysSo()
 {
+    QFETCH(QStringList, settings);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    for (const QString& setting : settings)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     const Run lumatrax = run(LUMATRAX_PROGRAM, {}, environment);
     QCOMPARE(lumatrax.status, 1);
     QVERIFY2(lumatrax.err.startsWith("lumatrax: needs a desktop session") &&

@@ -38,13 +38,15 @@ const QByteArray kGreeting = bytesOf({SYNC_FRAME, CMD_HELLO});
 const Command kRun = command(Opcode::CMD_RUN, 0, 0, 1);
 const Command kStop = command(Opcode::CMD_RUN, 0, 0, 0);
 
-// The simulator in a process of its own, with its link in a fresh directory. It ends with the
-// test: asked with SIGTERM, killed only if it does not go.
+// The simulator in a process of its own, with its link in a fresh directory (COM3 -> `earlier`
+// there first, if given). It ends with the test: SIGTERM, killed only if it does not go.
 class SimProcess
 {
 public:
-    explicit SimProcess(const QStringList& options = {})
+    explicit SimProcess(const QStringList& options = {}, const QString& earlier = {})
     {
+        if (!earlier.isEmpty())
+            QFile::link(earlier, link());
         m_process.start(QStringLiteral(LUMATRAX_SIM_PROGRAM),
                         QStringList{QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--port"),
                                     QStringLiteral("3")} +
@@ -131,6 +133,8 @@ private slots:
     void endsOnCtrlCAndRemovesItsLink();
     void writesTheConfigurationWhenAsked();
     void refusesABadOptionWithAReason();
+    void leavesACom3ItDidNotMakeAlone_data();
+    void leavesACom3ItDidNotMakeAlone();
     void helpExplainsTheOptions();
 };
 
@@ -265,6 +269,25 @@ void TestSimulatorProgram::refusesABadOptionWithAReason()
     QCOMPARE(sim.process().exitCode(), 2);
     QVERIFY(sim.process().readAllStandardError().contains("Low guide"));
     QVERIFY(!QFileInfo(sim.link()).exists());
+}
+
+void TestSimulatorProgram::leavesACom3ItDidNotMakeAlone_data()
+{
+    QTest::addColumn<QString>("earlier"); // where the COM3 link there already leads
+    QTest::newRow("a serial port") << "/dev/ttyS0";
+    QTest::newRow("an adapter unplugged") << "/dev/serial/by-id/usb-unplugged-port0";
+}
+
+void TestSimulatorProgram::leavesACom3ItDidNotMakeAlone()
+{
+    QFETCH(QString, earlier);
+    SimProcess sim({QStringLiteral("--write-config")}, earlier);
+    QVERIFY(sim.process().waitForFinished(int(std::chrono::milliseconds(kTimeout).count())));
+    QCOMPARE(sim.process().exitCode(), 1);
+    const QByteArray said = sim.process().readAllStandardError();
+    QVERIFY2(said.contains("exists already") && said.count('\n') == 1, said.constData());
+    QCOMPARE(QFileInfo(sim.link()).symLinkTarget(), earlier);
+    QVERIFY(!QFileInfo::exists(configFilePath(sim.directory()))); // nothing written either
 }
 
 void TestSimulatorProgram::helpExplainsTheOptions()

@@ -47,24 +47,15 @@ bool drain(int fd, QByteArray& backlog)
     return written >= 0;
 }
 
-// Something of that name is in the way of the link, and is not a link to nothing.
+// Something of that name is in the way of the link (see ComPortLink::entryInTheWay()).
 std::optional<QString> linkSpotTaken(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    struct stat entry
-    {
-    };
-    if (::lstat(encoded.constData(), &entry) != 0)
+    const std::optional<QString> entry = ComPortLink::entryInTheWay(path);
+    if (!entry)
         return std::nullopt;
-    struct stat target
-    {
-    };
-    if (S_ISLNK(entry.st_mode) && ::stat(encoded.constData(), &target) != 0 && errno == ENOENT)
-        return std::nullopt;
-    const QString leadsTo = QFileInfo(path).symLinkTarget();
-    return QStringLiteral("%1 exists already%2; the tap does not replace it: remove it, or choose "
-                          "another --port or --dir")
-        .arg(path, leadsTo.isEmpty() ? QString() : QStringLiteral(" (a link to %1)").arg(leadsTo));
+    return *entry +
+           QStringLiteral("; the tap does not replace it: remove it, or choose another --port or "
+                          "--dir");
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 
@@ -29,6 +28,33 @@ QString linkTarget(const QByteArray& path)
     return QFile::decodeName(target);
 }
 
+// Whether `path` is a link that a simulator or tap left behind when it was killed: to a
+// pseudo-terminal that has gone, or to `ours`, the pseudo-terminal that now has its number.
+bool leftBehind(const QByteArray& path, const QString& ours = {})
+{
+    const QString target = linkTarget(path);
+    struct stat info
+    {
+    };
+    return target.startsWith(QLatin1String("/dev/pts/")) &&
+           (target == ours || (::stat(path.constData(), &info) != 0 && errno == ENOENT));
+}
+
+// Makes `path` a link to `target` under a name of its own first, renamed over `path` in one step.
+int renameNewLinkOver(const QByteArray& path, const QByteArray& target)
+{
+    const QByteArray staging = path + ".placing." + QByteArray::number(::getpid());
+    ::unlink(staging.constData());
+    if (::symlink(target.constData(), staging.constData()) != 0)
+        return errno;
+    if (::rename(staging.constData(), path.constData()) != 0) {
+        const int error = errno;
+        ::unlink(staging.constData());
+        return error;
+    }
+    return 0;
+}
+
 } // namespace
 
 ComPortLink::~ComPortLink()
@@ -41,6 +67,19 @@ QString ComPortLink::fileName(int portNumber)
     return QStringLiteral("COM%1").arg(portNumber);
 }
 
+std::optional<QString> ComPortLink::entryInTheWay(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat entry
+    {
+    };
+    if (::lstat(encoded.constData(), &entry) != 0 || leftBehind(encoded))
+        return std::nullopt;
+    const QString leadsTo = linkTarget(encoded);
+    return QStringLiteral("%1 exists already%2")
+        .arg(path, leadsTo.isEmpty() ? QString() : QStringLiteral(" (a link to %1)").arg(leadsTo));
+}
+
 bool ComPortLink::place(const QString& directory, int portNumber, const QString& target)
 {
     m_error.clear();
@@ -51,21 +90,25 @@ bool ComPortLink::place(const QString& directory, int portNumber, const QString&
                         .arg(kLastPort),
                     0);
     const QString path = QDir(directory).absoluteFilePath(fileName(portNumber));
+    if (isPlaced() && m_path == path)
+        return retarget(target);
     const QByteArray encodedPath = QFile::encodeName(path);
-    struct stat info
-    {
+    const QByteArray encodedTarget = QFile::encodeName(target);
+    auto refuse = [](const QString& entry) {
+        return entry + QStringLiteral("; it is not replaced: remove it, or choose another --port "
+                                      "or --dir");
     };
-    if (::lstat(encodedPath.constData(), &info) == 0 && !S_ISLNK(info.st_mode))
-        return fail(path + QStringLiteral(" exists and is not a link"), EEXIST);
-
-    // A link under a name of its own first, then renamed over the old one in one step.
-    const QByteArray staging = encodedPath + ".placing." + QByteArray::number(::getpid());
-    ::unlink(staging.constData());
-    if (::symlink(QFile::encodeName(target).constData(), staging.constData()) != 0)
-        return fail(path, errno);
-    if (::rename(staging.constData(), encodedPath.constData()) != 0) {
+    const bool takeOver = leftBehind(encodedPath, target);
+    if (const auto entry = entryInTheWay(path); entry && !takeOver)
+        return fail(refuse(*entry), 0);
+    if (takeOver) {
+        if (const int error = renameNewLinkOver(encodedPath, encodedTarget))
+            return fail(path, error);
+    } else if (::symlink(encodedTarget.constData(), encodedPath.constData()) != 0) {
+        // An entry made since the look above is left alone as well.
         const int error = errno;
-        ::unlink(staging.constData());
+        if (error == EEXIST)
+            return fail(refuse(entryInTheWay(path).value_or(path)), 0);
         return fail(path, error);
     }
     if (isPlaced() && m_path != path)
@@ -77,10 +120,16 @@ bool ComPortLink::place(const QString& directory, int portNumber, const QString&
 
 bool ComPortLink::retarget(const QString& target)
 {
+    m_error.clear();
     if (!isPlaced())
         return fail(QStringLiteral("no link placed"), 0);
-    const QFileInfo placed(m_path);
-    return place(placed.path(), placed.fileName().mid(3).toInt(), target);
+    const QByteArray encodedPath = QFile::encodeName(m_path);
+    if (linkTarget(encodedPath) != m_target)
+        return fail(m_path + QStringLiteral(" is no longer the link placed here"), 0);
+    if (const int error = renameNewLinkOver(encodedPath, QFile::encodeName(target)))
+        return fail(m_path, error);
+    m_target = target;
+    return true;
 }
 
 void ComPortLink::remove()

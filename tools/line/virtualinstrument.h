@@ -103,8 +103,9 @@ public:
     [[nodiscard]] QString devicePath() const;
     [[nodiscard]] QString errorString() const;
 
-    // Places `directory`/COMn -> devicePath(), replacing a stale link of that name. The link is
-    // removed by close() and the destructor, and survives pullPlug().
+    // Places `directory`/COMn -> devicePath(), where no entry of that name stands but a link to
+    // a pseudo-terminal that has gone (see comportlink.h). The link is removed by close() and
+    // the destructor, and survives pullPlug().
     bool placeLink(const QString& directory, int portNumber);
     [[nodiscard]] QString linkPath() const;
 

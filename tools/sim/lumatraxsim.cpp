@@ -123,14 +123,6 @@ int main(int argc, char* argv[])
     }
     options.directory = directory.absoluteFilePath();
 
-    if (options.writeConfig) {
-        const QString config = configFilePath(options.directory);
-        if (const auto problem = writePortNumber(config, std::int16_t(options.port))) {
-            complain(*problem);
-            return 1;
-        }
-    }
-
     CommandLog commandLog;
     Simulator simulator(options);
     if (options.verbose)
@@ -141,6 +133,15 @@ int main(int argc, char* argv[])
     if (!simulator.start()) {
         complain(QStringLiteral("cannot start: %1").arg(simulator.errorString()));
         return 1;
+    }
+    // Only once the link is placed: a start refused leaves the directory as it was.
+    if (options.writeConfig) {
+        const QString config = configFilePath(options.directory);
+        if (const auto problem = writePortNumber(config, std::int16_t(options.port))) {
+            simulator.stop();
+            complain(*problem);
+            return 1;
+        }
     }
 
     const QString link = simulator.instrument().linkPath();

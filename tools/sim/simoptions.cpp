@@ -24,7 +24,9 @@ a line captured by lumatrax-tap instead; the capture format is described in
 
 Start lumatrax in the same directory: with no Lumatrax.cfg there it uses COM1, the default port;
 for another port, the directory needs a Lumatrax.cfg naming it (see --write-config). Ctrl-C ends
-the simulator and removes its link.)";
+the simulator and removes its link. An entry COMn that is there already is never replaced: the
+simulator does not start (unless it is a link to a pseudo-terminal that has gone, left by a
+simulator that was killed).)";
 
 SimCommandLine error(const QString& text)
 {
