@@ -10,13 +10,39 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
+#include <cstdarg>
 #include <utility>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
+
+namespace {
+
+// How often this process has asked a terminal how many bytes still wait to leave it: a close that
+// lets its output leave before the port's settings are restored asks at least once.
+std::atomic<int> outputQueueAsked{0};
+
+} // namespace
+
+// Every ioctl() of the process passes here, on its way to the system's, so the asking is counted.
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    std::va_list args;
+    va_start(args, request);
+    void* const argument = va_arg(args, void*);
+    va_end(args);
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto system = reinterpret_cast<Ioctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    if (request == TIOCOUTQ)
+        ++outputQueueAsked;
+    return system(fd, request, argument);
+}
 
 namespace {
 
@@ -61,9 +87,11 @@ private slots:
     void thresholdZeroRaisesNothing();
     void readsComeOnceTheThresholdIsReachedWithEverythingWaiting();
     void readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt();
+    void aLossMetWhileAHandlerWaitsIsForgottenAtClose();
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
+    void aCloseWhileTheThreadReadsStillLetsTheOutputLeave();
     void readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss();
     void aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing();
     void aFailingWaitOfTheReadingThreadIsALoss();
@@ -110,6 +138,15 @@ void TestCommPort::failuresDescribePortDeviceAndReason()
     const auto again = line.port.open();
     QVERIFY(again && again->startsWith("COM4 (" + line.instrument.devicePath() + "): "));
     QVERIFY(line.port.portOpen());
+
+    // Held by another program: here another port of this process, whose lock file names it.
+    CommPort other;
+    other.setStartDirectory(line.dir.path());
+    other.setCommPort(4);
+    QCOMPARE(other.open().value_or(QString()),
+             QStringLiteral("COM4 (%1): in use by another program (process %2)")
+                 .arg(line.instrument.devicePath())
+                 .arg(QCoreApplication::applicationPid()));
 }
 
 void TestCommPort::thresholdZeroRaisesNothing()
@@ -161,6 +198,16 @@ void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
     QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 2, 3000);
     QCOMPARE(reads[1], QByteArray(150, 'c') + QByteArray(150, 'd'));
     QCOMPARE(reads.size(), 2);
+
+    // A threshold lowered to what the port's thread has taken already: that read, at once.
+    line.port.setRThreshold(1000);
+    const test::PortThreadProbe portThread;
+    const qint64 before = portThread.bytesRead();
+    QVERIFY(line.instrument.sendRaw(QByteArray(255, 'e'))); // the most a read waits for at once
+    QVERIFY(test::spinUntil([&] { return portThread.bytesRead() >= before + 255; }));
+    line.port.setRThreshold(200);
+    QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 3, 3000);
+    QCOMPARE(reads[2], QByteArray(255, 'e'));
 }
 
 void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
@@ -184,6 +231,34 @@ void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
     });
     QVERIFY(line.instrument.sendRaw(QByteArray(30, 'a')));
     QTRY_COMPARE_WITH_TIMEOUT(got, QByteArray(30, 'a') + QByteArray(30, 'b'), 3000);
+}
+
+void TestCommPort::aLossMetWhileAHandlerWaitsIsForgottenAtClose()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(10);
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    bool first = true;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        if (!std::exchange(first, false))
+            return;
+        // A handler running an event loop of its own meets the loss of the line; the port is
+        // closed and opened again on the device come back, before the handler returns.
+        line.instrument.pullPlug();
+        QVERIFY(QTest::qWaitFor([] { return test::threadsNamed("lumatrax-port") == 0; }, 5000));
+        QCoreApplication::sendPostedEvents(); // the loss, kept for after this turn
+        QVERIFY(lost.isEmpty());
+        line.port.close();
+        QVERIFY(line.instrument.replug());
+        QCOMPARE(line.port.open(), std::nullopt);
+    });
+    QVERIFY(line.instrument.sendRaw(QByteArray(10, 'a')));
+    QTRY_VERIFY_WITH_TIMEOUT(!first, 3000);
+    QCoreApplication::sendPostedEvents(); // where a loss told after the turn would be
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(lost.isEmpty());
+    QVERIFY(line.port.portOpen());
 }
 
 void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
@@ -243,6 +318,27 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     QCOMPARE(line.port.open(), std::nullopt);
     line.instrument.pullPlug();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 3000);
+}
+
+void TestCommPort::aCloseWhileTheThreadReadsStillLetsTheOutputLeave()
+{
+    Line line(4);
+    line.instrument.startStreaming(); // frames back to back, waiting while the port is closed
+    for (int i = 0; i < 20; ++i) {
+        QCOMPARE(line.port.open(), std::nullopt);
+        const test::PortThreadProbe portThread;
+        const qint64 before = portThread.bytesRead();
+        QVERIFY(before >= 0);
+        line.port.setRThreshold(FRAME_RX_THRESHOLD);
+        QCOMPARE(line.port.output(toBytes(command(Opcode::CMD_RUN, 0, 0, 0))), std::nullopt);
+        // The close comes as soon as the thread has begun to read what waits.
+        const QDeadlineTimer deadline(5s);
+        while (portThread.bytesRead() < before + FRAME_RX_THRESHOLD && !deadline.hasExpired()) {
+        }
+        const int asked = outputQueueAsked;
+        line.port.close();
+        QVERIFY2(outputQueueAsked > asked, qPrintable(QStringLiteral("close %1").arg(i)));
+    }
 }
 
 void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
