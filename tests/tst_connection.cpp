@@ -1,6 +1,8 @@
 // Start-up, detection, failure, Retry, a lost link and close, through the real serial stack: the
 // window's serial port opens a pseudo-terminal whose far end is the virtual instrument.
 
+#include "link/commport.h"
+#include "link/linktiming.h"
 #include "tests/processprobe.h"
 #include "tests/testsupport.h"
 
@@ -9,6 +11,9 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QThread>
+
+#include <utility>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -39,7 +44,10 @@ private slots:
     void acknowledgementEnablesControlsAndStartsFrames();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain();
+    void aRetryAfterTheStopWaitsForAQuietLine_data();
+    void aRetryAfterTheStopWaitsForAQuietLine();
     void missingPortTakesTheFailurePath();
+    void aReadingThreadThatCannotStartTakesTheFailurePath();
     void somethingThatIsNoSerialPortSaysSo_data();
     void somethingThatIsNoSerialPortSaysSo();
     void failedRetriesKeepOneSuffix();
@@ -81,16 +89,24 @@ void TestConnection::acknowledgementEnablesControlsAndStartsFrames()
 void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data()
 {
     QTest::addColumn<Ack>("ack");
-    QTest::newRow("no answer") << Ack::never();
-    QTest::newRow("answer and one more byte") << Ack::followedBy(QByteArray(1, char(0x55)));
-    QTest::newRow("answer twice") << Ack::followedBy(QByteArray(1, char(172)));
-    QTest::newRow("answer after the check") << Ack::after(1800ms);
+    QTest::addColumn<bool>("streaming"); // from an earlier run, until it is told to stop
+    QTest::newRow("no answer") << Ack::never() << false;
+    QTest::newRow("answer and one more byte")
+        << Ack::followedBy(QByteArray(1, char(0x55))) << false;
+    QTest::newRow("answer twice") << Ack::followedBy(QByteArray(1, char(172))) << false;
+    QTest::newRow("answer after the check") << Ack::after(1800ms) << false;
+    QTest::newRow("still streaming") << Ack::immediate() << true;
 }
 
 void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain()
 {
     QFETCH(Ack, ack);
+    QFETCH(bool, streaming);
     test::Rig rig(7, true, ack);
+    if (streaming) {
+        rig.instrument.setStreamOnRun(true);
+        rig.instrument.startStreaming();
+    }
     rig.start();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     if (ack.delay > 0ms)
@@ -108,7 +124,7 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAn
     QCOMPARE(rig.instrument.received().mid(8), bytes({131, 0, 0, 3}));
     QVERIFY(rig.judged.empty());
 
-    // The instrument is put right; Retry stops it and greets it again.
+    // The instrument is put right; one Retry stops it and greets it again.
     rig.instrument.setAckBehaviour(Ack::immediate());
     rig.widget<QPushButton>("cmdRetry")->click();
     QVERIFY(!rig.retryOffered());
@@ -124,6 +140,34 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAn
     QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(127))));
     QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
     QVERIFY(rig.messages.texts.isEmpty());
+}
+
+void TestConnection::aRetryAfterTheStopWaitsForAQuietLine_data()
+{
+    // Times from the stop; the wait is over at `now` when bytes were last read at `heard`.
+    QTest::addColumn<int>("timebase");
+    QTest::addColumn<int>("heardMs");
+    QTest::addColumn<int>("nowMs");
+    QTest::addColumn<bool>("over");
+    QTest::newRow("20ms: a frame and the margin not yet quiet") << 8 << 0 << 249 << false;
+    QTest::newRow("20ms: a frame and the margin quiet") << 8 << 0 << 250 << true;
+    QTest::newRow("40us: bytes 50 ms ago") << 0 << 10 << 60 << false;
+    QTest::newRow("40us: bytes 51 ms ago") << 0 << 10 << 61 << true;
+    QTest::newRow("bytes until the last moment, a second after the stop")
+        << 8 << 999 << 1000 << true;
+}
+
+void TestConnection::aRetryAfterTheStopWaitsForAQuietLine()
+{
+    QFETCH(int, timebase);
+    QFETCH(int, heardMs);
+    QFETCH(int, nowMs);
+    QFETCH(bool, over);
+    const linktiming::QuietClock::time_point stopped;
+    QCOMPARE(linktiming::quietLongEnough(stopped, stopped + std::chrono::milliseconds(heardMs),
+                                         stopped + std::chrono::milliseconds(nowMs),
+                                         frameTime(timebase)),
+             over);
 }
 
 void TestConnection::missingPortTakesTheFailurePath()
@@ -148,6 +192,27 @@ void TestConnection::missingPortTakesTheFailurePath()
     // The detection check still ticks once, finds the link down and stops.
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     QCOMPARE(rig.messages.texts.size(), 1);
+}
+
+void TestConnection::aReadingThreadThatCannotStartTakesTheFailurePath()
+{
+    test::Rig rig(5);
+    bool refuse = true; // the first opening only
+    rig.window->findChild<CommPort*>("cm")->setThreadStart([&](QThread& thread) {
+        if (std::exchange(refuse, false))
+            return EAGAIN;
+        thread.start();
+        return 0;
+    });
+    rig.start();
+    QCOMPARE(rig.messages.texts,
+             QStringList{QStringLiteral("COM5 (%1): The port's reading thread could not be started "
+                                        "(%2)")
+                             .arg(rig.instrument.devicePath(), qt_error_string(EAGAIN))});
+    QCOMPARE(rig.status(), QStringLiteral("COM5 ... Device not found!"));
+    QVERIFY(rig.retryOffered());
+    rig.widget<QPushButton>("cmdRetry")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
 }
 
 void TestConnection::somethingThatIsNoSerialPortSaysSo_data()
@@ -306,7 +371,7 @@ void TestConnection::closingWhileARetryWaitsAfterItsStopConnectsNothing()
     rig.window->close();
     QVERIFY(rig.instrument.waitForReceived(12, 3s));
     // The Retry's stop, and no greeting after it, however long the window stays.
-    QVERIFY(!rig.widget<QTimer>("tmrStopSettle")->isActive());
+    QVERIFY(!rig.widget<QTimer>("tmrQuiet")->isActive());
     QCOMPARE(rig.instrument.received(), kGreeting + kStop);
 }
 
