@@ -1,7 +1,6 @@
 // Start-up, detection, failure, Retry, a lost link and close, through the real serial stack: the
 // window's serial port opens a pseudo-terminal whose far end is the virtual instrument.
 
-#include "link/commport.h"
 #include "link/linktiming.h"
 #include "tests/processprobe.h"
 #include "tests/testsupport.h"
@@ -11,9 +10,6 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
-#include <QThread>
-
-#include <utility>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
@@ -44,10 +40,8 @@ private slots:
     void acknowledgementEnablesControlsAndStartsFrames();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain();
-    void aRetryAfterTheStopWaitsForAQuietLine_data();
-    void aRetryAfterTheStopWaitsForAQuietLine();
+    void retryGreetsOnceTheLineIsQuietForAFrameAndAMarginOrASecondAfterItsStop();
     void missingPortTakesTheFailurePath();
-    void aReadingThreadThatCannotStartTakesTheFailurePath();
     void somethingThatIsNoSerialPortSaysSo_data();
     void somethingThatIsNoSerialPortSaysSo();
     void failedRetriesKeepOneSuffix();
@@ -89,7 +83,7 @@ void TestConnection::acknowledgementEnablesControlsAndStartsFrames()
 void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data()
 {
     QTest::addColumn<Ack>("ack");
-    QTest::addColumn<bool>("streaming"); // from an earlier run, until it is told to stop
+    QTest::addColumn<bool>("streaming"); // since an earlier run, until it is told to stop
     QTest::newRow("no answer") << Ack::never() << false;
     QTest::newRow("answer and one more byte")
         << Ack::followedBy(QByteArray(1, char(0x55))) << false;
@@ -142,32 +136,14 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAn
     QVERIFY(rig.messages.texts.isEmpty());
 }
 
-void TestConnection::aRetryAfterTheStopWaitsForAQuietLine_data()
+void TestConnection::retryGreetsOnceTheLineIsQuietForAFrameAndAMarginOrASecondAfterItsStop()
 {
-    // Times from the stop; the wait is over at `now` when bytes were last read at `heard`.
-    QTest::addColumn<int>("timebase");
-    QTest::addColumn<int>("heardMs");
-    QTest::addColumn<int>("nowMs");
-    QTest::addColumn<bool>("over");
-    QTest::newRow("20ms: a frame and the margin not yet quiet") << 8 << 0 << 249 << false;
-    QTest::newRow("20ms: a frame and the margin quiet") << 8 << 0 << 250 << true;
-    QTest::newRow("40us: bytes 50 ms ago") << 0 << 10 << 60 << false;
-    QTest::newRow("40us: bytes 51 ms ago") << 0 << 10 << 61 << true;
-    QTest::newRow("bytes until the last moment, a second after the stop")
-        << 8 << 999 << 1000 << true;
-}
-
-void TestConnection::aRetryAfterTheStopWaitsForAQuietLine()
-{
-    QFETCH(int, timebase);
-    QFETCH(int, heardMs);
-    QFETCH(int, nowMs);
-    QFETCH(bool, over);
-    const linktiming::QuietClock::time_point stopped;
-    QCOMPARE(linktiming::quietLongEnough(stopped, stopped + std::chrono::milliseconds(heardMs),
-                                         stopped + std::chrono::milliseconds(nowMs),
-                                         frameTime(timebase)),
-             over);
+    using linktiming::quietLongEnough;
+    const linktiming::QuietClock::time_point stop; // bytes last read at the second argument
+    QVERIFY(!quietLongEnough(stop, stop, stop + 249ms, frameTime(8))); // 20ms: 200 ms + 50
+    QVERIFY(quietLongEnough(stop, stop, stop + 250ms, frameTime(8)));
+    QVERIFY(!quietLongEnough(stop, stop + 10ms, stop + 60ms, frameTime(0))); // 40us: 0.4 ms + 50
+    QVERIFY(quietLongEnough(stop, stop + 999ms, stop + 1000ms, frameTime(8)));
 }
 
 void TestConnection::missingPortTakesTheFailurePath()
@@ -192,27 +168,6 @@ void TestConnection::missingPortTakesTheFailurePath()
     // The detection check still ticks once, finds the link down and stops.
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     QCOMPARE(rig.messages.texts.size(), 1);
-}
-
-void TestConnection::aReadingThreadThatCannotStartTakesTheFailurePath()
-{
-    test::Rig rig(5);
-    bool refuse = true; // the first opening only
-    rig.window->findChild<CommPort*>("cm")->setThreadStart([&](QThread& thread) {
-        if (std::exchange(refuse, false))
-            return EAGAIN;
-        thread.start();
-        return 0;
-    });
-    rig.start();
-    QCOMPARE(rig.messages.texts,
-             QStringList{QStringLiteral("COM5 (%1): The port's reading thread could not be started "
-                                        "(%2)")
-                             .arg(rig.instrument.devicePath(), qt_error_string(EAGAIN))});
-    QCOMPARE(rig.status(), QStringLiteral("COM5 ... Device not found!"));
-    QVERIFY(rig.retryOffered());
-    rig.widget<QPushButton>("cmdRetry")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controlsEnabled(), 5000);
 }
 
 void TestConnection::somethingThatIsNoSerialPortSaysSo_data()
