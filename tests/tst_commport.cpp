@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
 #include <atomic>
 #include <cstdarg>
@@ -28,19 +27,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Closes that let the output leave ask the terminal for its output queue at least once.
+// Closes that let the output leave ask the terminal for its output queue. Armed, the port's
+// thread is held in its next write (waking this thread for a read) until this thread writes.
 std::atomic<int> outputQueueAsked{0};
-// Armed, the port's thread is held in its next write (the wake-up of this thread for a read it
-// hands over) until this thread writes; held, it has got there.
-std::atomic<bool> holdPortThread{false};
-std::atomic<bool> portThreadHeld{false};
+std::atomic<bool> holdPortThread{false}, portThreadHeld{false};
 const pthread_t testThread = ::pthread_self();
 
-bool onPortThread()
+template <typename Function> Function* systemCall(const char* name)
 {
-    char name[16] = {};
-    return ::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 &&
-           std::string_view(name) == "lumatrax-port";
+    return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
 }
 
 } // namespace
@@ -52,24 +47,21 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     va_start(args, request);
     void* const argument = va_arg(args, void*);
     va_end(args);
-    static const auto system =
-        reinterpret_cast<int (*)(int, unsigned long, ...)>(::dlsym(RTLD_NEXT, "ioctl"));
     outputQueueAsked += request == TIOCOUTQ;
-    return system(fd, request, argument);
+    return systemCall<int(int, unsigned long, ...)>("ioctl")(fd, request, argument);
 }
 
 extern "C" ssize_t write(int fd, const void* data, size_t size)
 {
-    static const auto system =
-        reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(::dlsym(RTLD_NEXT, "write"));
-    if (holdPortThread && onPortThread()) {
-        portThreadHeld = true;
-        while (holdPortThread)
+    char thread[16] = {};
+    if (holdPortThread && ::pthread_getname_np(::pthread_self(), thread, sizeof thread) == 0 &&
+        std::string_view(thread) == "lumatrax-port") {
+        for (portThreadHeld = true; holdPortThread;)
             std::this_thread::yield();
     } else if (portThreadHeld && ::pthread_equal(::pthread_self(), testThread)) {
         holdPortThread = false;
     }
-    return system(fd, data, size);
+    return systemCall<ssize_t(int, const void*, size_t)>("write")(fd, data, size);
 }
 
 namespace {
@@ -269,8 +261,7 @@ void TestCommPort::aLossMetWhileAHandlerWaitsIsForgottenAtClose()
     QSignalSpy lost(&line.port, &CommPort::linkLost);
     bool reopened = false;
     connect(&line.port, &CommPort::comm, this, [&] {
-        // A handler's own event loop meets the loss; the port is closed and opened again (with
-        // no threshold: this handler runs once).
+        // A handler's own event loop meets the loss; the port is closed and opened again.
         line.instrument.pullPlug();
         QVERIFY(QTest::qWaitFor([] { return test::threadsNamed("lumatrax-port") == 0; }, 5000));
         QCoreApplication::sendPostedEvents(); // the loss, kept for after this turn
