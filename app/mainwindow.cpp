@@ -210,7 +210,7 @@ void MainWindow::resendSettings()
 
 void MainWindow::cmdRetry_Click()
 {
-    m_link->retry(m_portNumber);
+    m_link->retry(m_portNumber, m_timebaseChosen);
 }
 
 void MainWindow::cmdPort_Click()

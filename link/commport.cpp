@@ -4,6 +4,7 @@
 #include "link/linktiming.h"
 #include "link/protocol.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -197,10 +198,12 @@ public:
         setObjectName(QStringLiteral("lumatrax-port")); // the thread's name in the system
     }
 
-    // Starts the thread and waits until the port is open, or has failed to open.
-    std::optional<QString> openPort()
+    // Starts the thread through `start` and waits until the port is open, or has failed to open.
+    std::optional<QString> openPort(const ThreadStart& start)
     {
-        start();
+        if (const int error = start(*this))
+            return CommPort::tr("The port's reading thread could not be started (%1)")
+                .arg(qt_error_string(error));
         std::unique_lock lock(m_openMutex);
         m_opened.wait(lock, [this] { return m_openDone; });
         return m_openError;
@@ -227,9 +230,12 @@ protected:
 
         serve();
 
+        // Every way out of serve() comes here with the port still open, so what is queued leaves
+        // before the earlier settings are restored.
         QString lossReason;
         {
             std::lock_guard lock(m_line->io);
+            letOutputLeave(*m_line);
             m_line->fd = -1;
             if (m_line->lost)
                 lossReason = m_line->lossReason;
@@ -248,26 +254,39 @@ private:
         m_opened.notify_all();
     }
 
-    // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so.
+    // A device that is no terminal at all (a regular file, a directory, /dev/zero) says so, and
+    // so does a port that another program holds (by its lock file, or exclusively).
     [[nodiscard]] QString openFailure(const QString& reason) const
     {
         struct stat info = {};
         const bool exists = ::stat(QFile::encodeName(m_device).constData(), &info) == 0;
         if ((exists && !S_ISCHR(info.st_mode)) || reason == qt_error_string(ENOTTY))
             return QStringLiteral("not a serial port (%1)").arg(reason);
+        if (reason == QCoreApplication::translate("QSerialPort",
+                                                  "Permission error while locking the device") ||
+            reason == qt_error_string(EBUSY)) {
+            if (const std::optional<qint64> holder = portLockHolder(m_device))
+                return CommPort::tr("in use by another program (process %1)").arg(*holder);
+            return CommPort::tr("in use by another program");
+        }
         return reason;
     }
 
+    // Waits on the port and the wake-up pipe, writes what is queued, reads once the threshold's
+    // worth waits and hands reads over, until a close or a loss. Those two are looked at in one
+    // place only, at the top of a pass, so however a close meets the thread (waiting, reading,
+    // handing over) it leaves by the same way.
     void serve()
     {
         Line& line = *m_line;
         for (;;) {
             short events = 0;
             bool backPressure = false;
+            bool due = false; // a threshold lowered to what was taken already: the read is complete
             {
                 std::lock_guard lock(line.io);
                 if (line.stop || line.lost)
-                    break;
+                    return;
                 {
                     std::lock_guard readsLock(line.readsMutex);
                     backPressure = line.queuedBytes >= kMaxQueuedBytes;
@@ -275,68 +294,58 @@ private:
                 if (line.threshold > 0 && !backPressure) {
                     if (!line.holdUntilReadable()) {
                         line.fail(errno);
-                        break;
+                        continue;
                     }
                     events |= POLLIN;
+                    due = line.pending.size() >= line.threshold;
                 }
                 if (!line.tx.isEmpty())
                     events |= POLLOUT;
             }
             pollfd fds[2] = {{line.fd, events, 0}, {line.wakeRead, POLLIN, 0}};
-            const int timeout = backPressure ? int(kBackPressurePoll.count()) : heldTimeout();
-            if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
-                // The thread can no longer wait on the port: a link that silently took commands
-                // and read nothing would be worse than a lost one.
-                const int error = errno;
-                std::lock_guard lock(line.io);
-                line.fail(error);
-                break;
-            }
-            if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-                std::lock_guard lock(line.io);
-                line.fail(EBADF);
-                break;
-            }
+            const int timeout = due            ? 0
+                                : backPressure ? int(kBackPressurePoll.count())
+                                               : heldTimeout();
+            const int polled = ::poll(fds, 2, timeout);
+            const int pollError = errno;
             if (fds[1].revents & POLLIN) {
                 char drained[64];
                 while (::read(line.wakeRead, drained, sizeof drained) > 0) {
                 }
             }
 
-            // Reads completed in this pass; a hang-up in the same pass ends the thread only once
+            // Reads completed in this pass; a loss in the same pass (or one that a write of the
+            // user-interface thread met meanwhile) ends the thread at the top of the next, once
             // they are handed over.
             std::vector<QByteArray> completed;
             bool ended = false;
             {
                 std::lock_guard lock(line.io);
-                if (line.stop) {
-                    flush(line);
-                    break;
-                }
-                if (line.lost)
-                    break;
                 // Bytes are taken only when the system reports a read's worth: a wake-up for
                 // writing or for the threshold leaves fewer where they are.
                 const bool reading = line.threshold > 0 && !backPressure;
-                if (!line.writePending()) {
+                if (polled < 0 && pollError != EINTR) {
+                    // The thread can no longer wait on the port: a link that silently took
+                    // commands and read nothing would be worse than a lost one.
+                    line.fail(pollError);
+                } else if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    line.fail(EBADF);
+                } else if (!line.writePending()) {
                     line.fail(errno);
-                    ended = true;
-                } else if (reading && (fds[0].revents & POLLIN) && !takeRead(line, completed)) {
+                } else if (reading && ((fds[0].revents & POLLIN) || due) &&
+                           !takeRead(line, completed)) {
                     line.fail(errno);
-                    ended = true;
                 } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                     // Whatever the system still gives is read as usual, and its failure says why.
                     QByteArray rest;
                     const bool drained = reading ? takeRead(line, completed) : line.drainInto(rest);
                     line.fail(drained ? EIO : errno);
-                    ended = true;
                 }
+                ended = line.lost;
             }
             for (QByteArray& read : completed)
                 handOver(std::move(read), !ended);
-            if (ended)
-                break; // the loss, once posted, delivers what is queued first
-            if (completed.empty() && m_holding && Clock::now() >= m_lastPost + kHoldLimit)
+            if (!ended && completed.empty() && m_holding && Clock::now() >= m_lastPost + kHoldLimit)
                 post(); // the stream paused with reads held back: they go now
         }
     }
@@ -358,8 +367,9 @@ private:
 
     // Sends what is still queued and waits until the system's own output queue is empty too,
     // for at most kCloseFlush in all: closing restores the port's earlier settings (its earlier
-    // speed, say), and bytes still leaving would go out garbled at that speed.
-    static void flush(Line& line)
+    // speed, say), and bytes still leaving would go out garbled at that speed. On a device that
+    // is gone both fail at once. Under `io`.
+    static void letOutputLeave(Line& line)
     {
         const QDeadlineTimer deadline(kCloseFlush);
         while (!line.tx.isEmpty() && line.writePending() && !deadline.hasExpired()) {
@@ -429,6 +439,14 @@ private:
     std::optional<QString> m_openError;
 };
 
+int CommPort::startThread(QThread& thread)
+{
+    thread.start();
+    // QThread keeps the system's error to itself (it only logs it): a thread is refused for want
+    // of memory or under the limit of threads, both EAGAIN.
+    return thread.isRunning() || thread.isFinished() ? 0 : EAGAIN;
+}
+
 CommPort::CommPort(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("cm"));
@@ -459,7 +477,7 @@ std::optional<QString> CommPort::open()
         return describe(qt_error_string(line->pipeError));
     line->opening = ++m_openings;
     auto reader = std::make_unique<Reader>(this, line, m_devicePath);
-    if (const std::optional<QString> error = reader->openPort()) {
+    if (const std::optional<QString> error = reader->openPort(m_threadStart)) {
         reader->wait();
         return describe(*error);
     }
@@ -470,6 +488,9 @@ std::optional<QString> CommPort::open()
 
 void CommPort::close()
 {
+    // A loss met during a handler's nested event loop belongs to this opening: told to the next,
+    // it would take down a healthy line.
+    m_lossMissed.reset();
     if (!m_reader)
         return;
     {

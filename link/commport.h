@@ -7,9 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
+
+class QThread;
 
 namespace lumatrax {
 
@@ -35,7 +38,9 @@ namespace lumatrax {
 // (VMIN), so bytes arriving in small pieces do not wake it for each piece.
 //
 // Operations that can fail return the error's description, naming the port, the device it
-// resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory").
+// resolved to and the system's reason ("COM9 (/dev/ttyS8): No such file or directory"); a port
+// that another program holds says so, with that program's process when its lock file names it
+// ("COM1 (/dev/ttyUSB0): in use by another program (process 4711)").
 // Parity, stop bits and flow control stay at Qt's defaults (none, one, none); the modem lines
 // (DTR, RTS) are never touched.
 //
@@ -64,12 +69,18 @@ public:
     // Selects COM n for the next open.
     void setCommPort(std::int16_t number) { m_number = number; }
 
+    // Starts the reading thread of an opening: 0, or the system's error number when no thread
+    // can be made (opening then fails with it). QThread::start() unless a test puts another here.
+    using ThreadStart = std::function<int(QThread& thread)>;
+    void setThreadStart(ThreadStart start) { m_threadStart = std::move(start); }
+
     // Opens the selected port; fails when it does not exist, is not a serial port, cannot be
-    // opened or is open already.
+    // opened, is open already or its reading thread cannot be started.
     [[nodiscard]] std::optional<QString> open();
     // Sends what is still queued and waits until the system has sent it (for at most a fifth of
-    // a second in all) before the port's earlier settings are restored and it closes. Reads not
-    // yet delivered are dropped.
+    // a second in all) before the port's earlier settings are restored and it closes, wherever
+    // the close meets the reading thread. Reads not yet delivered are dropped, and so is a loss
+    // not yet told.
     void close();
     [[nodiscard]] bool portOpen() const;
 
@@ -81,7 +92,8 @@ public:
     // when nothing waits.
     [[nodiscard]] QByteArray input();
 
-    // 0: no communications events; N > 0: reads of at least N bytes are handed over.
+    // 0: no communications events; N > 0: reads of at least N bytes are handed over. Lowered to
+    // what the reading thread has taken already, that read is handed over at once.
     void setRThreshold(int threshold);
 
     // Inside a comm() handler: the kind of event and the reads it delivers, oldest first.
@@ -102,6 +114,7 @@ private:
     class Line;
     class Reader;
 
+    static int startThread(QThread& thread);
     void turn();
     void readerLost(std::uint64_t opening, const QString& reason);
     void postLoss(std::uint64_t opening, const QString& reason);
@@ -110,6 +123,7 @@ private:
     QString m_startDirectory;
     QString m_devicePath;
     std::int16_t m_number = 0;
+    ThreadStart m_threadStart = &CommPort::startThread;
     std::uint64_t m_openings = 0;
     std::shared_ptr<Line> m_line;
     std::unique_ptr<Reader> m_reader;

@@ -1,7 +1,9 @@
 #include "link/comname.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace lumatrax {
 
@@ -22,6 +24,33 @@ QString comDevicePath(int number, const QString& startDirectory)
         return entry;
     return QStringLiteral("/dev/ttyS") + QString::number(number - 1);
 #endif
+}
+
+std::optional<qint64> portLockHolder(const QString& device)
+{
+    // Where Qt Serial Port looks, in its order; uucp and minicom use the first.
+    const QStringList directories = {
+        QStringLiteral("/var/lock"),
+        QStringLiteral("/etc/locks"),
+        QStringLiteral("/var/spool/locks"),
+        QStringLiteral("/var/spool/uucp"),
+        QStringLiteral("/tmp"),
+        QStringLiteral("/var/tmp"),
+        QStringLiteral("/var/lock/lockdev"),
+        QStringLiteral("/run/lock"),
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const QString& directory : directories) {
+        QFile lock(directory + QStringLiteral("/LCK..") + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        // Qt writes the id as a decimal line, uucp right-aligned in ten characters.
+        bool ok = false;
+        const qint64 pid = lock.readLine(64).trimmed().toLongLong(&ok);
+        return ok && pid > 0 ? std::optional(pid) : std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace lumatrax

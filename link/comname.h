@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace lumatrax {
 
 // Where COM n (1..255) lives on this machine.
@@ -14,5 +16,11 @@ namespace lumatrax {
 
 // The operator's name of the port: "COM" and the number, as the status label shows it.
 [[nodiscard]] QString comName(int number);
+
+// The process that holds `device` by its lock file, as serial programs (Qt Serial Port among
+// them) place it: LCK.. and the path below /dev with '/' as '_', in the first of the usual lock
+// directories that has one, the process id on its first line. Empty when no lock file is there
+// or it names no process.
+[[nodiscard]] std::optional<qint64> portLockHolder(const QString& device);
 
 } // namespace lumatrax

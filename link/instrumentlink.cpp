@@ -8,17 +8,16 @@ namespace lumatrax {
 
 InstrumentLink::InstrumentLink(QObject* parent)
     : QObject(parent), m_cm(new CommPort(this)), m_tmrFirst(new QTimer(this)),
-      m_stopSettle(new QTimer(this))
+      m_tmrQuiet(new QTimer(this))
 {
     setObjectName(QStringLiteral("link"));
     m_tmrFirst->setObjectName(QStringLiteral("tmrFirst"));
     m_tmrFirst->setInterval(linktiming::kDetectionDelay);
     m_tmrFirst->start();
     connect(m_tmrFirst, &QTimer::timeout, this, &InstrumentLink::tmrFirst_Timer);
-    m_stopSettle->setObjectName(QStringLiteral("tmrStopSettle"));
-    m_stopSettle->setSingleShot(true);
-    m_stopSettle->setInterval(linktiming::kStopSettle);
-    connect(m_stopSettle, &QTimer::timeout, this, [this] { connectTo(m_retryPort); });
+    m_tmrQuiet->setObjectName(QStringLiteral("tmrQuiet"));
+    m_tmrQuiet->setInterval(linktiming::kQuietPoll);
+    connect(m_tmrQuiet, &QTimer::timeout, this, &InstrumentLink::tmrQuiet_Timer);
     connect(m_cm, &CommPort::linkLost, this, &InstrumentLink::cm_LinkLost);
 }
 
@@ -35,7 +34,7 @@ void InstrumentLink::setStartDirectory(const QString& directory)
 
 void InstrumentLink::connectTo(std::int16_t port)
 {
-    m_stopSettle->stop();
+    m_tmrQuiet->stop();
     const bool afterFailure = m_attempted;
     m_attempted = true;
     m_port = port;
@@ -91,15 +90,28 @@ void InstrumentLink::cm_LinkLost(const QString& description)
     setState(LinkState::Lost);
 }
 
-void InstrumentLink::retry(std::int16_t port)
+void InstrumentLink::retry(std::int16_t port, int timebase)
 {
     if (m_state != LinkState::Silent)
         return connectTo(port);
     send(command(Opcode::CMD_RUN, 0, 0, 0));
     m_retryPort = port;
+    m_retryFrameTime = frameTime(timebase);
+    m_stoppedAt = m_lastHeard = std::chrono::steady_clock::now();
     m_offersRetry = false;
     setState(LinkState::Starting);
-    m_stopSettle->start();
+    m_tmrQuiet->start();
+}
+
+void InstrumentLink::tmrQuiet_Timer()
+{
+    // Whatever the instrument sent before it stopped (frames, or the end of one an adapter held
+    // back) goes now, not into the answer to the greeting.
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_cm->input().isEmpty())
+        m_lastHeard = now;
+    if (linktiming::quietLongEnough(m_stoppedAt, m_lastHeard, now, m_retryFrameTime))
+        connectTo(m_retryPort);
 }
 
 void InstrumentLink::send(const Command& command)
@@ -111,7 +123,7 @@ void InstrumentLink::send(const Command& command)
 
 void InstrumentLink::stopOnClose()
 {
-    m_stopSettle->stop(); // a Retry waiting after its stop is given up
+    m_tmrQuiet->stop(); // a Retry waiting after its stop is given up
     if (!linkDown())
         send(command(Opcode::CMD_RUN, 0, 0, 0));
     m_cm->close();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 
 class QTimer;
@@ -61,9 +62,11 @@ public:
 
     // The operator's Retry on COM `port`. An instrument that stayed silent is told to stop first,
     // as closing the program would tell it (one still streaming from an earlier run answers no
-    // greeting); the connection sequence then runs as after a failure, once the line has had
-    // kStopSettle to fall quiet (the state is Starting meanwhile).
-    void retry(std::int16_t port);
+    // greeting); what it still sends is read and dropped until the line has been quiet for a
+    // frame's time at `timebase` (the entry last chosen, CMD_TIMEBASE's parameter) and a margin,
+    // at most a second (linktiming.h), and the connection sequence then runs as after a failure.
+    // The state is Starting meanwhile.
+    void retry(std::int16_t port, int timebase);
 
     // Writes a command; a device that fails on it is reported as a loss.
     void send(const Command& command);
@@ -79,14 +82,20 @@ signals:
 
 private:
     void tmrFirst_Timer();
+    void tmrQuiet_Timer();
     void fail(const QString& description);
     void cm_LinkLost(const QString& description);
     void setState(LinkState state);
 
     CommPort* m_cm;
     QTimer* m_tmrFirst;
-    QTimer* m_stopSettle; // from the stop of a Retry after silence to its connection sequence
+    // From the stop of a Retry after silence to its connection sequence: reads the line until
+    // it has been quiet long enough.
+    QTimer* m_tmrQuiet;
     std::int16_t m_retryPort = 0;
+    std::chrono::microseconds m_retryFrameTime{0};
+    std::chrono::steady_clock::time_point m_stoppedAt;
+    std::chrono::steady_clock::time_point m_lastHeard;
     LinkState m_state = LinkState::Starting;
     bool m_offersRetry = false;
     bool m_attempted = false;

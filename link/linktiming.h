@@ -1,7 +1,8 @@
 #pragma once
 
 // The link's intervals, in one place: the reading thread's (turn, hold limit, back-off, close
-// flush) and the connection's detection delay, which the capture tools' read model shares.
+// flush), the quiet line a Retry waits for after its stop, and the connection's detection delay,
+// which the capture tools' read model shares.
 
 #include <chrono>
 
@@ -25,10 +26,25 @@ inline constexpr std::chrono::milliseconds kBackPressurePoll = 20ms;
 // the port's settings are restored: 10000 bytes at 500000 bit/s, far more than any command.
 inline constexpr std::chrono::milliseconds kCloseFlush = 200ms;
 
-// From the stop sent to a silent instrument to the greeting of the new attempt: an instrument
-// still streaming finishes the frame it is sending (4.2 ms on the line) and an adapter may hold
-// more, and bytes arriving after the greeting would spoil its answer.
-inline constexpr std::chrono::milliseconds kStopSettle = 100ms;
+// After the stop sent to a silent instrument, the line is read and emptied until it has been
+// quiet for one frame's time at the selected timebase and kQuietMargin more, so that the end of a
+// frame still on its way (an adapter may hold a packet for up to 16 ms) cannot spoil the answer
+// to the greeting that follows; but for no longer than kQuietLimit from the stop, so an
+// instrument that keeps streaming is still greeted. The line is read every kQuietPoll meanwhile.
+inline constexpr std::chrono::milliseconds kQuietMargin = 50ms;
+inline constexpr std::chrono::milliseconds kQuietLimit = 1000ms;
+inline constexpr std::chrono::milliseconds kQuietPoll = 10ms;
+
+// Whether the wait after a stop sent at `stopped` is over at `now`, when bytes were last read at
+// `lastHeard` (or never since the stop: `stopped`) and one frame takes `frameTime`.
+using QuietClock = std::chrono::steady_clock;
+[[nodiscard]] constexpr bool quietLongEnough(QuietClock::time_point stopped,
+                                             QuietClock::time_point lastHeard,
+                                             QuietClock::time_point now,
+                                             std::chrono::microseconds frameTime)
+{
+    return now - lastHeard >= frameTime + kQuietMargin || now - stopped >= kQuietLimit;
+}
 
 // From the greeting to the detection check, which reads the instrument's answer.
 inline constexpr std::chrono::milliseconds kDetectionDelay = 1000ms;

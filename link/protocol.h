@@ -15,7 +15,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -41,6 +43,22 @@ enum class Opcode : std::uint8_t {
 };
 
 using Command = std::array<std::uint8_t, 4>;
+
+// The instrument's timebases by CMD_TIMEBASE's parameter: time per division of its screen.
+inline constexpr std::array<std::chrono::microseconds, 9> kTimebasePerDivision = {
+    std::chrono::microseconds(40),   std::chrono::microseconds(80),
+    std::chrono::microseconds(200),  std::chrono::microseconds(400),
+    std::chrono::microseconds(800),  std::chrono::microseconds(2000),
+    std::chrono::microseconds(4000), std::chrono::microseconds(8000),
+    std::chrono::microseconds(20000)};
+
+// The time one frame takes to sample at timebase i: ten divisions, the screen's width. A
+// parameter outside 0..8 is taken as the nearest timebase.
+[[nodiscard]] constexpr std::chrono::microseconds frameTime(int timebase)
+{
+    const int last = int(kTimebasePerDivision.size()) - 1;
+    return 10 * kTimebasePerDivision[std::size_t(std::clamp(timebase, 0, last))];
+}
 
 [[nodiscard]] constexpr Command command(Opcode opcode, std::uint8_t p1 = 0, std::uint8_t p2 = 0,
                                         std::uint8_t p3 = 0)

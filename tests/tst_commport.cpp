@@ -10,13 +10,59 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
+#include <cstdarg>
+#include <string_view>
+#include <thread>
 #include <utility>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace lumatrax;
 using namespace std::chrono_literals;
+
+namespace {
+
+// Closes that let the output leave ask the terminal for its output queue. Armed, the port's
+// thread is held in its next write (waking this thread for a read) until this thread writes.
+std::atomic<int> outputQueueAsked{0};
+std::atomic<bool> holdPortThread{false}, portThreadHeld{false};
+const pthread_t testThread = ::pthread_self();
+
+template <typename Function> Function* systemCall(const char* name)
+{
+    return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+// Every ioctl() and write() of this process passes here on its way to the system's.
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    std::va_list args;
+    va_start(args, request);
+    void* const argument = va_arg(args, void*);
+    va_end(args);
+    outputQueueAsked += request == TIOCOUTQ;
+    return systemCall<int(int, unsigned long, ...)>("ioctl")(fd, request, argument);
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size)
+{
+    char thread[16] = {};
+    if (holdPortThread && ::pthread_getname_np(::pthread_self(), thread, sizeof thread) == 0 &&
+        std::string_view(thread) == "lumatrax-port") {
+        for (portThreadHeld = true; holdPortThread;)
+            std::this_thread::yield();
+    } else if (portThreadHeld && ::pthread_equal(::pthread_self(), testThread)) {
+        holdPortThread = false;
+    }
+    return systemCall<ssize_t(int, const void*, size_t)>("write")(fd, data, size);
+}
 
 namespace {
 
@@ -61,13 +107,15 @@ private slots:
     void thresholdZeroRaisesNothing();
     void readsComeOnceTheThresholdIsReachedWithEverythingWaiting();
     void readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt();
+    void aLossMetWhileAHandlerWaitsIsForgottenAtClose();
     void inputTakesEveryWaitingByteBeyondTheReceiveBuffer();
     void everyByteValuePassesBothWays();
     void deviceLossClosesOnceAndTellsOnce();
+    void aCloseWhileTheThreadHandsOverAReadStillLetsTheOutputLeave();
     void readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss();
     void aStalledWindowHoldsAboutASecondOfTheLineAndLosesNothing();
     void aFailingWaitOfTheReadingThreadIsALoss();
-    void withoutAWakeUpPipeOpeningFailsWithAMessage();
+    void withoutAWakeUpPipeOrThreadOpeningFailsWithAMessage();
     void aProgramStartedMeanwhileInheritsNothingOfThePort();
 
 private:
@@ -110,6 +158,15 @@ void TestCommPort::failuresDescribePortDeviceAndReason()
     const auto again = line.port.open();
     QVERIFY(again && again->startsWith("COM4 (" + line.instrument.devicePath() + "): "));
     QVERIFY(line.port.portOpen());
+
+    // Held by another program: here another port of this process, named by its lock file.
+    CommPort other;
+    other.setStartDirectory(line.dir.path());
+    other.setCommPort(4);
+    QCOMPARE(other.open().value_or(QString()),
+             QStringLiteral("COM4 (%1): in use by another program (process %2)")
+                 .arg(line.instrument.devicePath())
+                 .arg(QCoreApplication::applicationPid()));
 }
 
 void TestCommPort::thresholdZeroRaisesNothing()
@@ -161,6 +218,16 @@ void TestCommPort::readsComeOnceTheThresholdIsReachedWithEverythingWaiting()
     QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 2, 3000);
     QCOMPARE(reads[1], QByteArray(150, 'c') + QByteArray(150, 'd'));
     QCOMPARE(reads.size(), 2);
+
+    // A threshold lowered to what the port's thread has taken already: that read, at once.
+    line.port.setRThreshold(1000); // taken 255 bytes at a time (VMIN)
+    const test::PortThreadProbe portThread;
+    const qint64 before = portThread.bytesRead();
+    QVERIFY(line.instrument.sendRaw(QByteArray(255, 'e')));
+    QVERIFY(test::spinUntil([&] { return portThread.bytesRead() >= before + 255; }));
+    line.port.setRThreshold(200);
+    QTRY_COMPARE_WITH_TIMEOUT(reads.size(), 3, 3000);
+    QCOMPARE(reads[2], QByteArray(255, 'e'));
 }
 
 void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
@@ -184,6 +251,28 @@ void TestCommPort::readsArrivingWhileAHandlerWaitsAreDeliveredAfterIt()
     });
     QVERIFY(line.instrument.sendRaw(QByteArray(30, 'a')));
     QTRY_COMPARE_WITH_TIMEOUT(got, QByteArray(30, 'a') + QByteArray(30, 'b'), 3000);
+}
+
+void TestCommPort::aLossMetWhileAHandlerWaitsIsForgottenAtClose()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(10);
+    QSignalSpy lost(&line.port, &CommPort::linkLost);
+    bool reopened = false;
+    connect(&line.port, &CommPort::comm, this, [&] {
+        // A handler's own event loop meets the loss; the port is closed and opened again.
+        line.instrument.pullPlug();
+        QVERIFY(QTest::qWaitFor([] { return test::threadsNamed("lumatrax-port") == 0; }, 5000));
+        QCoreApplication::sendPostedEvents(); // the loss, kept for after this turn
+        line.port.close();
+        QVERIFY(line.instrument.replug());
+        reopened = !line.port.open();
+    });
+    QVERIFY(line.instrument.sendRaw(QByteArray(10, 'a')));
+    QTRY_VERIFY_WITH_TIMEOUT(reopened, 3000);
+    QCoreApplication::sendPostedEvents(); // where a loss told after the turn would be
+    QVERIFY(lost.isEmpty() && line.port.portOpen());
 }
 
 void TestCommPort::inputTakesEveryWaitingByteBeyondTheReceiveBuffer()
@@ -243,6 +332,20 @@ void TestCommPort::deviceLossClosesOnceAndTellsOnce()
     QCOMPARE(line.port.open(), std::nullopt);
     line.instrument.pullPlug();
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 3000);
+}
+
+void TestCommPort::aCloseWhileTheThreadHandsOverAReadStillLetsTheOutputLeave()
+{
+    Line line(4);
+    QCOMPARE(line.port.open(), std::nullopt);
+    line.port.setRThreshold(FRAME_RX_THRESHOLD);
+    QCOMPARE(line.port.output(toBytes(command(Opcode::CMD_RUN, 0, 0, 0))), std::nullopt);
+    holdPortThread = true;
+    QVERIFY(line.instrument.sendRaw(QByteArray(FRAME_RX_THRESHOLD, 'a')));
+    QVERIFY(test::spinUntil([] { return portThreadHeld.load(); }));
+    const int asked = outputQueueAsked;
+    line.port.close(); // its wake-up of the port's thread lets the hand-over go on
+    QVERIFY(outputQueueAsked > asked);
 }
 
 void TestCommPort::readsTakenBeforeAHangUpAreDeliveredBeforeTheLoss()
@@ -342,7 +445,7 @@ void TestCommPort::aFailingWaitOfTheReadingThreadIsALoss()
     QVERIFY(line.instrument.waitForReceived(4, 3s));
 }
 
-void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
+void TestCommPort::withoutAWakeUpPipeOrThreadOpeningFailsWithAMessage()
 {
     Line line(4);
     // Room for one more descriptor, which opening the device takes, and none for a pipe.
@@ -364,6 +467,11 @@ void TestCommPort::withoutAWakeUpPipeOpeningFailsWithAMessage()
     QVERIFY(!line.port.portOpen());
     QCOMPARE(line.port.open(), std::nullopt);
     line.port.close();
+    // Nor when the system refuses its reading thread.
+    line.port.setThreadStart([](QThread&) { return EAGAIN; });
+    QCOMPARE(line.port.open().value_or(QString()),
+             QStringLiteral("COM4 (%1): The port's reading thread could not be started (%2)")
+                 .arg(line.instrument.devicePath(), qt_error_string(EAGAIN)));
 }
 
 void TestCommPort::aProgramStartedMeanwhileInheritsNothingOfThePort()

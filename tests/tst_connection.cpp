@@ -1,6 +1,7 @@
 // Start-up, detection, failure, Retry, a lost link and close, through the real serial stack: the
 // window's serial port opens a pseudo-terminal whose far end is the virtual instrument.
 
+#include "link/linktiming.h"
 #include "tests/processprobe.h"
 #include "tests/testsupport.h"
 
@@ -39,6 +40,7 @@ private slots:
     void acknowledgementEnablesControlsAndStartsFrames();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data();
     void anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain();
+    void retryGreetsOnceTheLineIsQuietForAFrameAndAMarginOrASecondAfterItsStop();
     void missingPortTakesTheFailurePath();
     void somethingThatIsNoSerialPortSaysSo_data();
     void somethingThatIsNoSerialPortSaysSo();
@@ -81,16 +83,24 @@ void TestConnection::acknowledgementEnablesControlsAndStartsFrames()
 void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain_data()
 {
     QTest::addColumn<Ack>("ack");
-    QTest::newRow("no answer") << Ack::never();
-    QTest::newRow("answer and one more byte") << Ack::followedBy(QByteArray(1, char(0x55)));
-    QTest::newRow("answer twice") << Ack::followedBy(QByteArray(1, char(172)));
-    QTest::newRow("answer after the check") << Ack::after(1800ms);
+    QTest::addColumn<bool>("streaming"); // since an earlier run, until it is told to stop
+    QTest::newRow("no answer") << Ack::never() << false;
+    QTest::newRow("answer and one more byte")
+        << Ack::followedBy(QByteArray(1, char(0x55))) << false;
+    QTest::newRow("answer twice") << Ack::followedBy(QByteArray(1, char(172))) << false;
+    QTest::newRow("answer after the check") << Ack::after(1800ms) << false;
+    QTest::newRow("still streaming") << Ack::immediate() << true;
 }
 
 void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAndGreetsAgain()
 {
     QFETCH(Ack, ack);
+    QFETCH(bool, streaming);
     test::Rig rig(7, true, ack);
+    if (streaming) {
+        rig.instrument.setStreamOnRun(true);
+        rig.instrument.startStreaming();
+    }
     rig.start();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.detectionTimer()->isActive(), 5000);
     if (ack.delay > 0ms)
@@ -108,7 +118,7 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAn
     QCOMPARE(rig.instrument.received().mid(8), bytes({131, 0, 0, 3}));
     QVERIFY(rig.judged.empty());
 
-    // The instrument is put right; Retry stops it and greets it again.
+    // The instrument is put right; one Retry stops it and greets it again.
     rig.instrument.setAckBehaviour(Ack::immediate());
     rig.widget<QPushButton>("cmdRetry")->click();
     QVERIFY(!rig.retryOffered());
@@ -124,6 +134,16 @@ void TestConnection::anythingButALoneTimelyAckLeavesTheLinkSilentAndRetryStopsAn
     QVERIFY(rig.sendAndJudge(QByteArray(FRAME_RX_THRESHOLD, char(127))));
     QVERIFY2(rig.firstMismatch.isEmpty(), qPrintable(rig.firstMismatch));
     QVERIFY(rig.messages.texts.isEmpty());
+}
+
+void TestConnection::retryGreetsOnceTheLineIsQuietForAFrameAndAMarginOrASecondAfterItsStop()
+{
+    using linktiming::quietLongEnough;
+    const linktiming::QuietClock::time_point stop; // bytes last read at the second argument
+    QVERIFY(!quietLongEnough(stop, stop, stop + 249ms, frameTime(8))); // 20ms: 200 ms + 50
+    QVERIFY(quietLongEnough(stop, stop, stop + 250ms, frameTime(8)));
+    QVERIFY(!quietLongEnough(stop, stop + 10ms, stop + 60ms, frameTime(0))); // 40us: 0.4 ms + 50
+    QVERIFY(quietLongEnough(stop, stop + 999ms, stop + 1000ms, frameTime(8)));
 }
 
 void TestConnection::missingPortTakesTheFailurePath()
@@ -307,7 +327,7 @@ void TestConnection::closingWhileARetryWaitsAfterItsStopConnectsNothing()
     rig.window->close();
     QVERIFY(rig.instrument.waitForReceived(12, 3s));
     // The Retry's stop, and no greeting after it, however long the window stays.
-    QVERIFY(!rig.widget<QTimer>("tmrStopSettle")->isActive());
+    QVERIFY(!rig.widget<QTimer>("tmrQuiet")->isActive());
     QCOMPARE(rig.instrument.received(), kGreeting + kStop);
 }
 
