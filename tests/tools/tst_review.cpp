@@ -248,7 +248,9 @@ void TestReview::reviewWindowCountsAsTheJudge()
                     .startsWith(QStringLiteral("Frame %1 of 400").arg(first + 1)));
 
         // A file that is no capture: one message, and the capture shown stays.
-        window.openCapture(m_dir.filePath(QStringLiteral("settings.ini")));
+        const QString notes = m_dir.filePath(QStringLiteral("notes.txt"));
+        QVERIFY(save(notes, "guides 25,75\n"));
+        window.openCapture(notes);
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().endsWith(u"is not a Lumatrax capture"));
         QCOMPARE(window.counts(), judgeCapture(capture, {25, 75}).summary);

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace lumatrax {
 
 namespace {
@@ -41,16 +44,16 @@ void paintGuides(QImage& screen, GuidePositions guides)
 
 BatchLayers::BatchLayers(const QString& path, const FrameIndex& index)
     : m_path(path), m_index(index), m_background(screenOf(BatchPlot(kNoGuides).image({}, {}))),
-      m_everyTrace(m_background), m_rejects(m_background),
-      m_thread([this](const std::stop_token& stop) { run(stop); })
+      m_traceThread([this](const std::stop_token& stop) { drawTraces(stop); }),
+      m_publishThread([this](const std::stop_token& stop) { drawRejectsAndPublish(stop); })
 {
     Q_ASSERT(BatchPlot::guideRow(kNoGuides.upper) >= BatchPlot::screenHeight());
 }
 
 BatchLayers::~BatchLayers()
 {
-    m_thread.request_stop();
-    m_wake.notify_all();
+    m_traceThread.request_stop();
+    m_publishThread.request_stop(); // wakes it where it waits
 }
 
 void BatchLayers::drawRejects(GuidePositions guides)
@@ -68,97 +71,138 @@ BatchPicture BatchLayers::picture() const
     return m_published;
 }
 
-bool BatchLayers::askedAgain() const
+void BatchLayers::drawTraces(const std::stop_token& stop)
 {
-    const std::lock_guard lock(m_mutex);
-    return m_request.has_value();
-}
-
-void BatchLayers::run(const std::stop_token& stop)
-{
+    // Nice 10: where the processor is short, the counts and the window come first. A thread may
+    // always lower its own priority; where it cannot, it draws at the normal one.
+    (void)::setpriority(PRIO_PROCESS, ::gettid(), 10);
     using Clock = std::chrono::steady_clock;
     CaptureFrames frames;
-    bool tracesLeft = !frames.open(m_path).has_value();
     BatchPlot every(kNoGuides);
+    qint64 drawn = 0;
+    bool complete = frames.open(m_path).has_value(); // a file gone meanwhile: nothing to draw
     auto due = Clock::now() + kPublishInterval;
     while (!stop.stop_requested()) {
-        std::optional<GuidePositions> request;
-        {
-            std::unique_lock lock(m_mutex);
-            if (!tracesLeft)
-                m_wake.wait(lock, stop, [this] { return m_request.has_value(); });
-            request = std::exchange(m_request, std::nullopt);
-        }
-        if (request) {
-            if (drawRejectLayer(*request, stop))
-                publish();
-            continue;
-        }
-        for (int n = 0; n < kFramesBetweenLooks && tracesLeft; ++n) {
+        for (int n = 0; n < kFramesBetweenLooks && !complete; ++n) {
             if (const CaptureFrame* frame = frames.next()) {
                 every.add(frame->samples, Verdict{});
-                ++m_drawn.tracesDrawn;
+                ++drawn;
             } else {
-                tracesLeft = false;
-                m_drawn.tracesComplete = true;
+                complete = true;
             }
         }
-        if (!tracesLeft || Clock::now() >= due) {
-            m_everyTrace = screenOf(every.image({}, {}));
-            publish();
+        if (complete || Clock::now() >= due) {
+            QImage layer = screenOf(every.image({}, {}));
+            {
+                const std::lock_guard lock(m_traceMutex);
+                std::swap(m_traceLayer, layer); // the one replaced goes after the lock
+                m_tracesDrawn = drawn;
+                m_tracesComplete = complete;
+                ++m_traceRevision;
+            }
             due = Clock::now() + kPublishInterval;
         }
+        if (complete)
+            return;
     }
 }
 
-bool BatchLayers::drawRejectLayer(GuidePositions guides, const std::stop_token& stop)
+void BatchLayers::drawRejectsAndPublish(const std::stop_token& stop)
+{
+    QImage everyTrace = m_background;
+    QImage rejects = m_background;
+    BatchPicture shown;
+    std::uint64_t traceRevision = 0;
+    for (;;) {
+        std::optional<GuidePositions> request;
+        {
+            // While the every-trace layer grows, look for it at its own pace.
+            std::unique_lock lock(m_mutex);
+            auto asked = [this] { return m_request.has_value(); };
+            if (shown.tracesComplete)
+                m_wake.wait(lock, stop, asked);
+            else
+                m_wake.wait_for(lock, stop, kPublishInterval, asked);
+            if (stop.stop_requested())
+                return;
+            request = std::exchange(m_request, std::nullopt);
+        }
+        bool changed = false;
+        if (request) {
+            qint64 drawn = 0;
+            qint64 rejected = 0;
+            if (auto layer = rejectLayer(*request, stop, drawn, rejected)) {
+                rejects = std::move(*layer);
+                shown.rejectGuides = *request;
+                shown.rejectsDrawn = drawn;
+                shown.rejected = rejected;
+                changed = true;
+            }
+        }
+        {
+            const std::lock_guard lock(m_traceMutex);
+            if (m_traceRevision != traceRevision) {
+                traceRevision = m_traceRevision;
+                everyTrace = m_traceLayer;
+                shown.tracesDrawn = m_tracesDrawn;
+                shown.tracesComplete = m_tracesComplete;
+                changed = true;
+            }
+        }
+        if (changed)
+            publish(everyTrace, rejects, shown);
+    }
+}
+
+std::optional<QImage> BatchLayers::rejectLayer(GuidePositions guides, const std::stop_token& stop,
+                                               qint64& drawn, qint64& rejected)
 {
     const qint64 frames = m_index.size();
-    qint64 rejected = 0;
+    rejected = 0;
     for (qint64 i = 0; i < frames; ++i)
         rejected += verdictAt(m_index[i].extremes, guides).rejected() ? 1 : 0;
-    const qint64 drawn = std::min(rejected, kMostRejects);
+    const qint64 wanted = std::min(rejected, kMostRejects);
+    auto askedAgain = [this, &stop] {
+        const std::lock_guard lock(m_mutex);
+        return stop.stop_requested() || m_request.has_value();
+    };
 
     FrameFetcher fetcher;
     const bool readable = fetcher.open(m_path);
     BatchPlot layer(kNoGuides);
     qint64 rank = 0; // among the rejected frames
-    qint64 taken = 0;
-    for (qint64 i = 0; i < frames && taken < drawn && readable; ++i) {
+    drawn = 0;
+    for (qint64 i = 0; i < frames && drawn < wanted && readable; ++i) {
         if (!verdictAt(m_index[i].extremes, guides).rejected())
             continue;
-        // Evenly: the rejected frames of ranks floor(k * rejected / drawn), k = 0, 1, ...
-        if (rank++ != taken * rejected / drawn)
+        // Evenly: the rejected frames of ranks floor(k * rejected / wanted), k = 0, 1, ...
+        if (rank++ != drawn * rejected / wanted)
             continue;
         if (const auto samples = fetcher.fetch(m_index[i].offset))
             layer.add(*samples, Verdict{true, false});
-        if (++taken % kFramesBetweenLooks == 0 && (stop.stop_requested() || askedAgain()))
-            return false;
+        if (++drawn % kFramesBetweenLooks == 0 && askedAgain())
+            return std::nullopt;
     }
-    m_rejects = screenOf(layer.image({}, {}));
-    m_drawn.rejectGuides = guides;
-    m_drawn.rejectsDrawn = taken;
-    m_drawn.rejected = rejected;
-    return true;
+    return screenOf(layer.image({}, {}));
 }
 
-void BatchLayers::publish()
+void BatchLayers::publish(const QImage& everyTrace, const QImage& rejects, BatchPicture shown)
 {
-    BatchPicture shown = m_drawn;
-    shown.screen = m_everyTrace.copy();
+    shown.screen = everyTrace.copy();
     const qsizetype pixels = qsizetype(shown.screen.width()) * shown.screen.height();
     auto* out = reinterpret_cast<QRgb*>(shown.screen.bits());
-    const auto* rejects = reinterpret_cast<const QRgb*>(m_rejects.constBits());
+    const auto* layer = reinterpret_cast<const QRgb*>(rejects.constBits());
     const auto* background = reinterpret_cast<const QRgb*>(m_background.constBits());
     for (qsizetype at = 0; at < pixels; ++at)
-        if (rejects[at] != background[at])
-            out[at] = rejects[at]; // a reject passed here
-    if (m_drawn.rejectGuides)
-        paintGuides(shown.screen, *m_drawn.rejectGuides);
-
-    const std::lock_guard lock(m_mutex);
-    m_published = std::move(shown);
-    ++m_revision;
+        if (layer[at] != background[at])
+            out[at] = layer[at]; // a reject passed here
+    if (shown.rejectGuides)
+        paintGuides(shown.screen, *shown.rejectGuides);
+    {
+        const std::lock_guard lock(m_mutex);
+        std::swap(m_published, shown); // the one replaced goes after the lock
+        ++m_revision;
+    }
 }
 
 QImage BatchLayers::withCaption(const QImage& screen, GuidePositions guides,

@@ -1,18 +1,22 @@
 #pragma once
 
 // The batch picture of the review window, drawn by the batch picture's own BatchPlot in two
-// layers on a thread of its own:
+// layers, each on a thread of its own:
 //
 // - every trace, each frame once, in the trace's colour: drawn while the file is read, frame by
-//   frame as the thread reads them itself, and never again;
+//   frame as its thread reads them itself, and never again. It is the long work (some 10 µs a
+//   frame), so its thread runs at a lower priority than the rest, and a busy processor goes to
+//   the counts and the window first. It hands its layer over about four times a second and
+//   shares no lock with the window, so the window never waits for it;
 // - the rejects at the guides shown, in amber over it: redrawn at every change of the guides
 //   from at most kMostRejects rejected frames, evenly sampled when there are more, read again
-//   from the file by the frame index.
+//   from the file by the frame index. A newer request replaces one not yet begun and cuts one
+//   being drawn short. This thread also puts the picture together and publishes it, whenever
+//   either layer changed.
 //
 // Each layer is a BatchPlot whose guides both lie at 100, below the screen's last row, so that
 // its picture holds the grid and its traces only; the picture shown is the every-trace layer,
 // the reject layer over it wherever it drew, and the guides over both, as BatchPlot draws them.
-// A newer request for the reject layer replaces one not yet begun and cuts one being drawn short.
 
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/frameindex.h"
@@ -46,7 +50,7 @@ public:
 
     // Draws the capture at `path`; `index` must outlive this object.
     BatchLayers(const QString& path, const FrameIndex& index);
-    ~BatchLayers(); // stops drawing and waits for the thread
+    ~BatchLayers(); // stops drawing and waits for the threads
     BatchLayers(const BatchLayers&) = delete;
     BatchLayers& operator=(const BatchLayers&) = delete;
 
@@ -63,27 +67,35 @@ public:
                                             const JudgeSummary& summary);
 
 private:
-    void run(const std::stop_token& stop);
-    // Draws the reject layer; false when stopped or asked again meanwhile.
-    bool drawRejectLayer(GuidePositions guides, const std::stop_token& stop);
-    void publish();
-    [[nodiscard]] bool askedAgain() const;
+    void drawTraces(const std::stop_token& stop);
+    void drawRejectsAndPublish(const std::stop_token& stop);
+    // The reject layer at these guides; nothing when stopped or asked again meanwhile.
+    std::optional<QImage> rejectLayer(GuidePositions guides, const std::stop_token& stop,
+                                      qint64& drawn, qint64& rejected);
+    // Puts the picture together from the layers and publishes it.
+    void publish(const QImage& everyTrace, const QImage& rejects, BatchPicture shown);
 
     QString m_path;
     const FrameIndex& m_index;
-
-    // The thread's own.
     QImage m_background; // black and grid
-    QImage m_everyTrace;
-    QImage m_rejects;
-    BatchPicture m_drawn;
 
+    // Between the window and the publishing thread.
     mutable std::mutex m_mutex;
     std::condition_variable_any m_wake;
-    std::optional<GuidePositions> m_request; // under m_mutex
-    BatchPicture m_published;                // under m_mutex
+    std::optional<GuidePositions> m_request;
+    BatchPicture m_published;
     std::atomic<std::uint64_t> m_revision{0};
-    std::jthread m_thread; // last: starts once everything above is made, stops first
+
+    // Between the every-trace thread and the publishing thread.
+    std::mutex m_traceMutex;
+    QImage m_traceLayer;
+    qint64 m_tracesDrawn = 0;
+    bool m_tracesComplete = false;
+    std::uint64_t m_traceRevision = 0;
+
+    // Last: they start once everything above is made, and stop first.
+    std::jthread m_traceThread;
+    std::jthread m_publishThread;
 };
 
 } // namespace lumatrax

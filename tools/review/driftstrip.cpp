@@ -27,6 +27,8 @@ DriftStrip::DriftStrip(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("driftStrip"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // It takes the focus, so N and P reach the window's shortcuts rather than a number field.
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumHeight(80);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setToolTip(QStringLiteral("Per time bin: the band of the frames' highest and lowest samples, "
@@ -37,7 +39,7 @@ DriftStrip::DriftStrip(QWidget* parent) : QWidget(parent)
 
 QSize DriftStrip::sizeHint() const
 {
-    return {960, 110};
+    return {960, 130};
 }
 
 void DriftStrip::setReport(const DriftReport& report)

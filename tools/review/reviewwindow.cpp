@@ -110,7 +110,7 @@ QLineEdit* countField(const char* name)
     auto* field = new QLineEdit;
     field->setObjectName(QLatin1String(name));
     field->setReadOnly(true);
-    field->setMaximumWidth(140);
+    field->setMaximumWidth(150);
     return field;
 }
 
@@ -193,10 +193,14 @@ ReviewWindow::ReviewWindow(QSettings* settings, QWidget* parent)
     m_picture = new PictureView;
     m_pictureNote = new QLabel;
     m_pictureNote->setObjectName(QStringLiteral("pictureNote"));
+    m_pictureNote->setWordWrap(true);
+    m_pictureNote->setMaximumWidth(m_picture->width());
     m_frameView = new FrameView;
     m_frameNote = new QLabel(QStringLiteral("N and P step to the next and previous reject, "
                                             "Shift+N and Shift+P to any frame."));
     m_frameNote->setObjectName(QStringLiteral("frameNote"));
+    m_frameNote->setWordWrap(true);
+    m_frameNote->setMaximumWidth(m_frameView->sizeHint().width());
     m_frameNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_driftNote = new QLabel;
@@ -228,8 +232,8 @@ ReviewWindow::ReviewWindow(QSettings* settings, QWidget* parent)
     top->addWidget(buildGuides());
     top->addStretch();
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(buildCounts(), 1);
-    bottom->addWidget(buildTeach());
+    bottom->addWidget(buildCounts());
+    bottom->addWidget(buildTeach(), 1);
 
     auto* central = new QWidget;
     auto* column = new QVBoxLayout(central);
@@ -239,6 +243,7 @@ ReviewWindow::ReviewWindow(QSettings* settings, QWidget* parent)
     column->addWidget(m_driftNote);
     column->addWidget(m_strip);
     column->addLayout(bottom);
+    column->addStretch(1);
     setCentralWidget(central);
 
     m_progress = new QProgressBar;
@@ -328,7 +333,10 @@ QWidget* ReviewWindow::buildGuides()
     grid->addWidget(m_low, 1, 1, Qt::AlignHCenter);
     grid->addWidget(m_highValue, 2, 0);
     grid->addWidget(m_lowValue, 2, 1);
-    m_guidesNote = new QLabel;
+    m_guidesNote = new QLabel(QStringLiteral("%1,%2: the window's start-up guides (none given "
+                                             "or used for this capture before).")
+                                  .arg(kStartUpGuides.upper)
+                                  .arg(kStartUpGuides.lower));
     m_guidesNote->setObjectName(QStringLiteral("guidesNote"));
     m_guidesNote->setWordWrap(true);
     m_guidesNote->setMaximumWidth(160);
@@ -373,7 +381,6 @@ QWidget* ReviewWindow::buildCounts()
 QWidget* ReviewWindow::buildTeach()
 {
     auto* box = new QGroupBox(QStringLiteral("Teach"));
-    auto* form = new QFormLayout(box);
     m_keep = new QDoubleSpinBox;
     m_keep->setObjectName(QStringLiteral("keep"));
     m_keep->setRange(0.01, 100.0);
@@ -392,14 +399,17 @@ QWidget* ReviewWindow::buildTeach()
     teach->setObjectName(QStringLiteral("teach"));
     connect(teach, &QPushButton::clicked, m_teach, &QAction::trigger);
     connect(m_teach, &QAction::enabledChanged, teach, &QPushButton::setEnabled);
-    m_teachNote = new QLabel(QStringLiteral("Drag across the strip over good pieces, then Teach."));
+    m_teachNote = new QLabel;
     m_teachNote->setObjectName(QStringLiteral("teachNote"));
     m_teachNote->setWordWrap(true);
-    m_teachNote->setMaximumWidth(360);
-    form->addRow(QStringLiteral("Keep"), m_keep);
-    form->addRow(QStringLiteral("Margin"), m_margin);
-    form->addRow(teach);
-    form->addRow(m_teachNote);
+    m_teachNote->setMinimumWidth(340);
+    auto* grid = new QGridLayout(box);
+    grid->addWidget(new QLabel(QStringLiteral("Keep")), 0, 0);
+    grid->addWidget(m_keep, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Margin")), 0, 2);
+    grid->addWidget(m_margin, 0, 3);
+    grid->addWidget(teach, 0, 4);
+    grid->addWidget(m_teachNote, 1, 0, 1, 5);
     return box;
 }
 
@@ -429,19 +439,21 @@ void ReviewWindow::openCapture(const QString& path, std::optional<GuidePositions
     s.layers = std::make_unique<BatchLayers>(path, s.index);
     setWindowTitle(QStringLiteral("%1 - Lumatrax Review").arg(QFileInfo(path).fileName()));
 
+    // The start-up guides are no choice: they are not remembered for the capture.
     const std::optional<GuidePositions> chosen =
         guides ? guides : recalledGuides(*m_settings, path);
+    m_startUpGuides = !chosen;
+    m_opening = true;
     setGuides(chosen.value_or(kStartUpGuides));
-    m_guidesNote->setVisible(!chosen);
-    m_guidesNote->setText(QStringLiteral("%1,%2: the window's start-up guides (none given or used "
-                                         "for this capture before).")
-                              .arg(kStartUpGuides.upper)
-                              .arg(kStartUpGuides.lower));
+    m_opening = false;
+    m_picture->setImage({});
+    m_pictureNote->clear();
     m_teachNote->setText(QStringLiteral("Drag across the strip over good pieces, then Teach."));
     m_frameNote->setText(QStringLiteral("N and P step to the next and previous reject, Shift+N and "
                                         "Shift+P to any frame; or click a bin of the strip."));
     m_strip->clearSelection();
     m_strip->setCurrent(std::nullopt);
+    m_strip->setFocus();
     showCaptureInfo();
     m_progress->setValue(0);
     m_progress->setFormat(QStringLiteral("reading %p%"));
@@ -508,12 +520,15 @@ void ReviewWindow::guidesMoved()
         m_highValue->setValue(m_guides.upper);
         m_lowValue->setValue(m_guides.lower);
     }
-    m_guidesNote->hide();
+    if (!m_opening)
+        m_startUpGuides = false;
+    m_guidesNote->setVisible(m_session && m_startUpGuides);
     showCounts();
     showDrift();
     if (m_session) {
-        m_settings->setValue(memoryKey(m_session->path),
-                             QStringLiteral("%1,%2").arg(m_guides.upper).arg(m_guides.lower));
+        if (!m_startUpGuides)
+            m_settings->setValue(memoryKey(m_session->path),
+                                 QStringLiteral("%1,%2").arg(m_guides.upper).arg(m_guides.lower));
         m_session->layers->drawRejects(m_guides);
         if (m_session->current >= 0)
             showFrame(m_session->current);
@@ -538,13 +553,12 @@ bool ReviewWindow::isLoaded() const
 
 bool ReviewWindow::isPictureComplete() const
 {
-    return m_session && m_session->picture.tracesComplete &&
-           m_session->picture.rejectGuides.has_value() &&
-           m_session->picture.rejectGuides->upper == m_guides.upper &&
-           m_session->picture.rejectGuides->lower == m_guides.lower &&
-           m_session->picture.rejectsDrawn ==
-               std::min(m_session->picture.rejected, BatchLayers::kMostRejects) &&
-           m_session->picture.rejected == counts().rejected();
+    if (!m_session)
+        return false;
+    const BatchPicture& p = m_session->picture;
+    // The reject layer at the guides shown, over every frame indexed.
+    return p.tracesComplete && p.rejectGuides && p.rejectGuides->upper == m_guides.upper &&
+           p.rejectGuides->lower == m_guides.lower && p.rejected == counts().rejected();
 }
 
 QByteArray ReviewWindow::sortingResultText() const

@@ -101,7 +101,9 @@ private:
     MessageBox m_messageBox;
     std::unique_ptr<Session> m_session;
     GuidePositions m_guides;
-    bool m_settingGuides = false;
+    bool m_settingGuides = false; // both sliders being set: one recount for the two
+    bool m_opening = false;       // the guides being set for a capture just opened
+    bool m_startUpGuides = false; // the capture is shown at the start-up guides, not chosen ones
     QTimer* m_pulse;
 
     QAction* m_savePicture = nullptr;
