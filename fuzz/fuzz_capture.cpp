@@ -3,9 +3,10 @@
 // through it, the guide teacher and the tap's frame count. The first byte chooses what the rest
 // is: with its lowest bit clear, the whole file as it stands; with it set, records behind a sound
 // header and a greeted, acknowledged, running program, so the fuzzer reaches the frames at once.
-// The next two bytes are the guides. Checked: every frame is accepted or rejected, the teacher
-// and the frame count see exactly the judge's frames, and the taught guides accept at least the
-// share asked for. Any difference aborts, and the fuzzer keeps the input.
+// The next two bytes are the guides. Checked: every frame is accepted or rejected, the damaged
+// stretches skipped lie in order inside the file, one warning each, the teacher and the frame
+// count see exactly the judge's frames, and the taught guides accept at least the share asked
+// for. Any difference aborts, and the fuzzer keeps the input.
 
 #include "fuzz/fuzzsupport.h"
 #include "link/protocol.h"
@@ -62,6 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const JudgeOutcome judged = judgeCapture(path, guides);
     const JudgeSummary& s = judged.summary;
     require(s.accepted + s.rejected() == s.frames, "a frame was neither accepted nor rejected");
+    qint64 passed = 0;
+    for (const CaptureReader::Skip& skip : judged.skipped) {
+        require(skip.offset >= passed && skip.bytes > 0 && skip.offset + skip.bytes <= file.size(),
+                "a skip lies outside the file or out of order");
+        passed = skip.offset + skip.bytes;
+    }
+    require(judged.warnings.size() >= qsizetype(judged.skipped.size()), "a skip was not said");
 
     const int keep = 1 + data[0] * 39; // 0.01 % .. 99.46 %, and all when the byte is 0
     const TeachOutcome taught = teachFromCapture(path, {data[0] == 0 ? 10000 : keep, data[1] % 8});

@@ -8,7 +8,7 @@
 //            i64 wall-clock start (µs since 1970-01-01 UTC), u16 device name length, the
 //            device name (UTF-8)
 //   records  u8 direction ('I' instrument to program, 'P' program to instrument), u16 byte
-//            count (1..65535), u64 time (µs on the monotonic clock since the capture started),
+//            count (1..4096), u64 time (µs on the monotonic clock since the capture started),
 //            then the bytes
 //
 // A record is written whole or not at all, and only appended, so a file cut at any point holds
@@ -19,6 +19,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 namespace lumatrax {
@@ -29,7 +30,12 @@ inline constexpr std::uint16_t kCaptureVersion = 1;
 inline constexpr int kCaptureFixedHeaderLength = 30;
 // Direction, byte count and time.
 inline constexpr int kCaptureRecordHeadLength = 11;
-inline constexpr int kCaptureMaxRecordBytes = 0xFFFF;
+// The most bytes one record holds: the tap reads at most this many at once, and a longer read
+// would go into several records. A reader takes a larger count for damage.
+inline constexpr int kCaptureMaxRecordBytes = 4096;
+// The longest a line may stand still between two records before a reader asks the record after
+// the pause to confirm its time: a damaged time most often lies far ahead.
+inline constexpr std::chrono::microseconds kCaptureMaxPause = std::chrono::hours(1);
 
 enum class CaptureDirection : std::uint8_t {
     ToProgram = 'I',    // from the instrument, read on its device
@@ -64,7 +70,7 @@ struct CaptureRecord
 {
     CaptureDirection direction = CaptureDirection::ToProgram;
     std::int64_t atUs = 0; // monotonic, µs since the capture started
-    QByteArray bytes;      // 1..65535 bytes, as they were read
+    QByteArray bytes;      // 1..4096 bytes, as they were read
 
     friend bool operator==(const CaptureRecord&, const CaptureRecord&) = default;
 };
@@ -73,11 +79,11 @@ struct CaptureRecord
 // is cut at a character boundary.
 [[nodiscard]] QByteArray encodeCaptureHeader(const CaptureHeader& header);
 
-// The direction, byte count and time that go before a record's bytes; `length` is 1..65535.
+// The direction, byte count and time that go before a record's bytes; `length` is 1..4096.
 [[nodiscard]] std::array<char, kCaptureRecordHeadLength>
 encodeRecordHead(CaptureDirection direction, std::int64_t atUs, qsizetype length);
 
-// Appends one record to `out`; `bytes` must hold 1..65535 bytes.
+// Appends one record to `out`; `bytes` must hold 1..4096 bytes.
 void appendCaptureRecord(QByteArray& out, CaptureDirection direction, std::int64_t atUs,
                          QByteArrayView bytes);
 

@@ -3,69 +3,33 @@
 #include "link/protocol.h"
 
 #include <QFileInfo>
-#include <QtEndian>
-
-#include <limits>
 
 namespace lumatrax {
 
-CaptureFrameCounter::CaptureFrameCounter(const QString& path) : m_file(path) {}
+CaptureFrameCounter::CaptureFrameCounter(const QString& path) : m_path(path) {}
 
 std::uint64_t CaptureFrameCounter::catchUp()
 {
-    if (m_stopped)
+    if (m_refused)
         return m_frames;
-    if (!m_file.isOpen()) {
+    if (!m_open) {
         // Only a regular file is read back: a named pipe would lose to this reader what its own
         // reader waits for.
-        if (!QFileInfo(m_file.fileName()).isFile() ||
-            !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            m_unreadable = true;
+        const QFileInfo file(m_path);
+        m_unreadable = !file.isFile() || !file.isReadable();
+        // An empty file is a capture whose header is not written yet.
+        if (m_unreadable || file.size() == 0)
             return m_frames;
-        }
-        m_unreadable = false;
+        m_refused = m_reader.open(m_path).has_value();
+        m_open = !m_refused;
     }
-    m_pending += m_file.readAll();
-
-    qsizetype at = 0;
-    if (!m_pastHeader) {
-        const qsizetype lengthAt = kCaptureMagic.size() + 2;
-        if (m_pending.size() < lengthAt + 2)
-            return m_frames;
-        const int length = qFromLittleEndian<std::uint16_t>(m_pending.constData() + lengthAt);
-        if (!m_pending.startsWith(kCaptureMagic) || length < kCaptureFixedHeaderLength) {
-            m_stopped = true;
-            return m_frames;
-        }
-        if (m_pending.size() < length)
-            return m_frames;
-        at = length;
-        m_pastHeader = true;
-    }
-    while (m_pending.size() - at >= kCaptureRecordHeadLength) {
-        const char* head = m_pending.constData() + at;
-        const auto direction = CaptureDirection(std::uint8_t(head[0]));
-        const int count = qFromLittleEndian<std::uint16_t>(head + 1);
-        const auto atUs = qFromLittleEndian<std::uint64_t>(head + 3);
-        // Damaged as the reader finds it (CaptureReader): nothing after it counts.
-        if ((direction != CaptureDirection::ToProgram &&
-             direction != CaptureDirection::ToInstrument) ||
-            count == 0 || atUs > std::uint64_t(std::numeric_limits<std::int64_t>::max()) ||
-            std::int64_t(atUs) < m_lastAtUs) {
-            m_stopped = true;
-            break;
-        }
-        if (m_pending.size() - at < kCaptureRecordHeadLength + count)
-            break;
-        const CaptureRecord record{direction, std::int64_t(atUs),
-                                   m_pending.sliced(at + kCaptureRecordHeadLength, count)};
-        m_lastAtUs = record.atUs;
-        at += kCaptureRecordHeadLength + count;
-        const ProgramModel::Step step = m_model.feed(record);
+    while (const auto record = m_reader.next()) {
+        if (m_reader.followsDamage())
+            m_model.gap();
+        const ProgramModel::Step step = m_model.feed(*record);
         if (step.read && step.read->bytes.size() >= SAMPLES_PER_FRAME)
             ++m_frames;
     }
-    m_pending.remove(0, at);
     return m_frames;
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 
-// Counts the frames of a capture while it is being written: follows the file as it grows, takes
-// each record once it is whole, and finds the frames as the read model does (ProgramModel), so
-// the count is the frames the program reads, not the tap's own reads, which on an adapter are
-// packets. It reads the file, not the line: the tap's forwarding never waits for it. A capture
-// written to a device or a named pipe is not read back, and its frames are not counted.
+// Counts the frames of a capture while it is being written: follows the file as it grows with
+// the capture reader, which takes each record once it is whole and skips damage as it does for
+// the judge, and finds the frames as the read model does (ProgramModel), so the count is the
+// frames the program reads, not the tap's own reads, which on an adapter are packets. It reads
+// the file, not the line: the tap's forwarding never waits for it. A capture written to a device
+// or a named pipe is not read back, and its frames are not counted.
 
+#include "tools/capture/capturereader.h"
 #include "tools/capture/programmodel.h"
 
-#include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <cstdint>
@@ -30,11 +30,10 @@ public:
     [[nodiscard]] bool unreadable() const { return m_unreadable; }
 
 private:
-    QFile m_file;
-    QByteArray m_pending; // bytes read, not yet a whole record
-    bool m_pastHeader = false;
-    bool m_stopped = false; // a damaged record: nothing after it is trusted
-    std::int64_t m_lastAtUs = 0;
+    QString m_path;
+    CaptureReader m_reader;
+    bool m_open = false;
+    bool m_refused = false; // not a capture: nothing in it is counted
     bool m_unreadable = false;
     ProgramModel m_model;
     std::uint64_t m_frames = 0;

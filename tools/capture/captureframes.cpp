@@ -2,6 +2,7 @@
 
 #include "link/protocol.h"
 
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace lumatrax {
@@ -17,21 +18,19 @@ std::optional<QString> CaptureFrames::open(const QString& path)
     m_finished = false;
     if (auto refused = m_reader.open(path))
         return refused;
-    // The records begin after the header, whose length the header gives at byte 10.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    m_fileSize = file.size();
-    const QByteArray head = file.read(12);
-    m_offset = head.size() == 12 ? qFromLittleEndian<std::uint16_t>(head.constData() + 10) : 0;
+    m_fileSize = QFileInfo(path).size();
     return std::nullopt;
 }
 
 const CaptureFrame* CaptureFrames::next()
 {
     while (const auto record = m_reader.next()) {
-        const std::int64_t at = m_offset;
-        m_offset += kCaptureRecordHeadLength + record->bytes.size();
+        m_offset = m_reader.lastRecordEnd();
+        const std::int64_t at = m_offset - kCaptureRecordHeadLength - record->bytes.size();
+        if (m_reader.followsDamage()) {
+            m_model.gap(); // as the judge: no read joins bytes from both sides of damage
+            m_readStart.reset();
+        }
         const ProgramModel::Step step = m_model.feed(*record);
         if (m_model.greetings() != m_greetings) {
             m_greetings = m_model.greetings(); // the program emptied its receive buffer

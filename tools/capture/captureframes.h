@@ -6,9 +6,9 @@
 //
 // Every read of the model begins with the first byte of a record from the instrument: a read
 // takes every byte waiting, so the bytes after it start afresh with the next record, and a
-// greeting forgets what waited. A frame is so found again by reading the instrument's records
-// from that one on until its 200 bytes are together; the program's records between them carry
-// none of its bytes.
+// greeting or damaged bytes passed over forget what waited. A frame is so found again by reading
+// the instrument's records from that one on until its 200 bytes are together; the program's
+// records between them carry none of its bytes, and no damage lies between them.
 
 #include "display/frameprocessing.h"
 #include "tools/capture/capturejudge.h"
@@ -17,9 +17,11 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace lumatrax {
 
@@ -37,13 +39,15 @@ public:
     // Opens the capture; the reason, naming the file, when it is refused or cannot be read.
     [[nodiscard]] std::optional<QString> open(const QString& path);
 
-    // The next frame, or nothing where reading ends (see warning()). The frame lives until the
+    // The next frame, or nothing where reading ends (see warnings()). The frame lives until the
     // next call.
     [[nodiscard]] const CaptureFrame* next();
 
     [[nodiscard]] const CaptureHeader& header() const { return m_reader.header(); }
-    // Why reading stopped before the end of the file, as the judge words it; empty otherwise.
-    [[nodiscard]] const QString& warning() const { return m_reader.warning(); }
+    // What the reading so far has to say, as the judge says it (damaged bytes passed over, an
+    // end inside a record, a read error), one sentence each; and the stretches passed over.
+    [[nodiscard]] QStringList warnings() const { return m_reader.warnings(); }
+    [[nodiscard]] const std::vector<CaptureReader::Skip>& skips() const { return m_reader.skips(); }
     [[nodiscard]] const ReadLengths& reads() const { return m_reads; }
     [[nodiscard]] int greetings() const { return m_model.greetings(); }
     [[nodiscard]] int acknowledged() const { return m_model.acknowledged(); }

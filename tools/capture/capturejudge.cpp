@@ -41,11 +41,24 @@ double JudgeSummary::rejectShare() const
     return frames == 0 ? 0.0 : double(rejected()) / double(frames);
 }
 
+void ReadLengths::add(qsizetype length)
+{
+    ++m_counts[length];
+    ++m_reads;
+    if (length > FRAME_RX_THRESHOLD && m_firstLonger == 0)
+        m_firstLonger = m_reads;
+}
+
 qint64 ReadLengths::reads() const
 {
+    return m_reads;
+}
+
+qint64 ReadLengths::longer() const
+{
     qint64 total = 0;
-    for (const auto& [length, count] : m_counts)
-        total += count;
+    for (auto at = m_counts.upper_bound(FRAME_RX_THRESHOLD); at != m_counts.end(); ++at)
+        total += at->second;
     return total;
 }
 
@@ -96,13 +109,18 @@ std::optional<QString> readLengthWarning(const ReadLengths& lengths)
 {
     if (!lengths.drawWarning())
         return std::nullopt;
-    return QStringLiteral(
-               "the program's reads were %1, not 210 bytes each. A read that takes the head of "
-               "the next burst shifts every later frame, so these frames may be judged on parts "
-               "of two pieces: check the adapter's latency timer and that the instrument pauses "
-               "between pieces. An instrument whose bursts are longer than 210 bytes also "
-               "explains it.")
-        .arg(describeReadLengths(lengths));
+    // A read that took the head of the next burst shifts every frame after it.
+    const QString after = lengths.firstLonger() <= 1
+                              ? QStringLiteral("the first")
+                              : QStringLiteral("read %1").arg(lengths.firstLonger());
+    return QStringLiteral("%1 of %2 %3 longer than %4 bytes (most often %5): every frame after "
+                          "%6 may be shifted")
+        .arg(lengths.longer())
+        .arg(lengths.reads())
+        .arg(lengths.longer() == 1 ? QStringLiteral("reads was") : QStringLiteral("reads were"))
+        .arg(FRAME_RX_THRESHOLD)
+        .arg(lengths.mostCommon())
+        .arg(after);
 }
 
 JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
@@ -117,6 +135,8 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
     ProgramModel model;
     FrameJudge judge(guides);
     while (const auto record = reader.next()) {
+        if (reader.followsDamage())
+            model.gap();
         const ProgramModel::Step step = model.feed(*record);
         if (!step.read)
             continue;
@@ -129,7 +149,10 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
             onFrame(JudgedFrame{step.read->atUs, *verdict, judge.samples()});
     }
     [[maybe_unused]] const auto lastCheck = model.finish();
-    outcome.warning = reader.warning();
+    outcome.warnings = reader.warnings();
+    if (const auto shifted = readLengthWarning(outcome.reads))
+        outcome.warnings << *shifted;
+    outcome.skipped = reader.skips();
     outcome.greetings = model.greetings();
     outcome.acknowledged = model.acknowledged();
     return outcome;

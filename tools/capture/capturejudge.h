@@ -6,15 +6,18 @@
 
 #include "display/frameprocessing.h"
 #include "display/geometry.h"
+#include "tools/capture/capturereader.h"
 #include "tools/capture/programmodel.h"
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace lumatrax {
 
@@ -73,7 +76,7 @@ struct JudgeSummary
 class ReadLengths
 {
 public:
-    void add(qsizetype length) { ++m_counts[length]; }
+    void add(qsizetype length);
 
     [[nodiscard]] qint64 reads() const;
     [[nodiscard]] qsizetype shortest() const;
@@ -82,6 +85,10 @@ public:
     [[nodiscard]] qsizetype mostCommon() const;
     // Reads whose length is not the most common.
     [[nodiscard]] qint64 differing() const;
+    // Reads longer than FRAME_RX_THRESHOLD, and the number (from 1) of the first of them; 0
+    // when there is none.
+    [[nodiscard]] qint64 longer() const;
+    [[nodiscard]] qint64 firstLonger() const { return m_firstLonger; }
     // Whether these reads draw the warning that frames may be shifted.
     [[nodiscard]] bool drawWarning() const;
 
@@ -89,11 +96,14 @@ public:
 
 private:
     std::map<qsizetype, qint64> m_counts;
+    qint64 m_reads = 0;
+    qint64 m_firstLonger = 0;
 };
 
 // The read lengths in words, one line: "210 to 248 bytes, most often 248 (12 differ)".
 [[nodiscard]] QString describeReadLengths(const ReadLengths& lengths);
-// The warning the reads draw, or nothing.
+// The warning the reads draw, as a sentence, or nothing: "2439 of 2439 reads were longer than
+// 210 bytes (most often 248): every frame after the first may be shifted".
 [[nodiscard]] std::optional<QString> readLengthWarning(const ReadLengths& lengths);
 
 struct JudgedFrame
@@ -105,8 +115,11 @@ struct JudgedFrame
 
 struct JudgeOutcome
 {
-    QString error;   // the file was refused or could not be read; nothing else is set
-    QString warning; // reading stopped before the end of the file
+    QString error; // the file was refused or could not be read; nothing else is set
+    // What the capture draws, one sentence each, printed as "warning: <sentence>": the reader's
+    // (damage skipped, an end inside a record, a read error), then the read-length warning.
+    QStringList warnings;
+    std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
     int greetings = 0;
     int acknowledged = 0;
     JudgeSummary summary;

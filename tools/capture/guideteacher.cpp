@@ -131,7 +131,11 @@ TeachOutcome teachFromCapture(const QString& path, const TeachRequest& request)
         path, {}, [&teacher](const JudgedFrame& frame) { teacher.add(frame.samples); });
     TeachOutcome outcome;
     outcome.error = read.error;
-    outcome.warning = read.warning;
+    outcome.warnings = read.warnings;
+    if (read.reads.drawWarning())
+        outcome.warnings << QStringLiteral("these frames may be shifted, so the taught band may "
+                                           "be wrong");
+    outcome.skipped = read.skipped;
     outcome.reads = read.reads;
     if (read.error.isEmpty())
         outcome.taught = teacher.teach(request);

@@ -77,8 +77,11 @@ private:
 // Teaches from every frame of the capture at `path`, found as the judge finds them.
 struct TeachOutcome
 {
-    QString error;     // the capture was refused or could not be read
-    QString warning;   // reading stopped before the end of the file
+    QString error; // the capture was refused or could not be read
+    // The capture's warnings (JudgeOutcome's), and when its reads may have shifted the frames, a
+    // last one that the band taught from them may be wrong: said before the result.
+    QStringList warnings;
+    std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
     ReadLengths reads; // of every read the program made: frames shifted by the read rule show here
     std::optional<TaughtGuides> taught; // nothing when the capture holds no frame
 };

@@ -247,12 +247,9 @@ std::optional<SaveFailure> openOutput(OutputFile& file, const QString& name)
     return file.open(name, OutputFile::Mode::Replace);
 }
 
-// How long the program's reads were, and the warning when they say frames may be shifted (unless
-// it was said already).
-void reportReadLengths(FILE* text, const ReadLengths& lengths, bool warn)
+// How long the program's reads were.
+void reportReadLengths(FILE* text, const ReadLengths& lengths)
 {
-    if (const auto warning = readLengthWarning(lengths); warning && warn)
-        complain(QStringLiteral("warning: ") + *warning);
     std::fprintf(text, "reads           %lld\n", static_cast<long long>(lengths.reads()));
     std::fprintf(text, "read lengths    %s\n", qPrintable(describeReadLengths(lengths)));
 }
@@ -304,19 +301,15 @@ int main(int argc, char* argv[])
             complain(teaching.error);
             return 1;
         }
-        if (!teaching.warning.isEmpty())
-            complain(QStringLiteral("warning: ") + teaching.warning);
+        // Said before the result: frames shifted by the read rule teach the wrong band.
+        for (const QString& warning : teaching.warnings)
+            complain(QStringLiteral("warning: ") + warning);
         if (!teaching.taught) {
             complain(QStringLiteral("%1 holds no frames to teach from (no frames were read once "
                                     "the instrument had acknowledged the program)")
                          .arg(commandLine.file));
             return 1;
         }
-        // Said before the result: frames shifted by the read rule teach the wrong band.
-        if (const auto shifted = readLengthWarning(teaching.reads))
-            complain(QStringLiteral("warning: %1; frames shifted by the read rule teach the wrong "
-                                    "band: the guides below may not fit the pieces")
-                         .arg(*shifted));
         const TaughtGuides& t = *teaching.taught;
         print(QStringLiteral("taught from %1 frames: the narrowest band that accepts at least %2 "
                              "of them (%3 %) is %4,%5 and accepts %6; widened by %7 on each side\n")
@@ -379,8 +372,8 @@ int main(int argc, char* argv[])
         complain(outcome.error);
         return 1;
     }
-    if (!outcome.warning.isEmpty() && !commandLine.teach)
-        complain(QStringLiteral("warning: ") + outcome.warning);
+    for (const QString& warning : commandLine.teach ? QStringList() : outcome.warnings)
+        complain(QStringLiteral("warning: ") + warning);
     if (outcome.acknowledged == 0)
         complain(QStringLiteral("warning: the instrument never acknowledged the program in this "
                                 "capture (%1 greetings): it holds no frames")
@@ -395,7 +388,7 @@ int main(int argc, char* argv[])
     std::fprintf(text, "rejected below  %lld\n", static_cast<long long>(s.rejectedBelow));
     std::fprintf(text, "rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
     std::fprintf(text, "reject share    %.2f %%\n", 100.0 * s.rejectShare());
-    reportReadLengths(text, outcome.reads, !commandLine.teach);
+    reportReadLengths(text, outcome.reads);
 
     int status = 0;
     if (!commandLine.bad.isEmpty()) {
@@ -404,10 +397,8 @@ int main(int argc, char* argv[])
             complain(bad.error);
             status = 1;
         } else {
-            if (!bad.warning.isEmpty())
-                complain(QStringLiteral("warning: ") + bad.warning);
-            if (const auto shifted = readLengthWarning(bad.reads))
-                complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, *shifted));
+            for (const QString& warning : bad.warnings)
+                complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, warning));
             std::fprintf(text, "bad caught %lld of %lld\n",
                          static_cast<long long>(bad.summary.rejected()),
                          static_cast<long long>(bad.summary.frames));

@@ -60,6 +60,13 @@ ProgramModel::Step ProgramModel::feed(const CaptureRecord& record)
     return step;
 }
 
+void ProgramModel::gap()
+{
+    m_waiting.clear();
+    m_assembler.reset();
+    m_hasPrevious = false;
+}
+
 std::optional<ProgramModel::Answer> ProgramModel::finish()
 {
     if (m_phase != Phase::Greeted)

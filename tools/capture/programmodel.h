@@ -67,6 +67,11 @@ public:
     [[nodiscard]] Step feed(const CaptureRecord& record);
     // The end of the capture: the check of a session greeted too late for it to have run.
     [[nodiscard]] std::optional<Answer> finish();
+    // Damaged bytes of the capture were skipped here: what the program received across them is
+    // unknown. Drops what was held for a read and a command begun before the gap, so no read
+    // or command joins bytes from both sides of it. The session stands: its greeting and check
+    // lie before the gap, and the bytes of an answer gathered so far did reach the program.
+    void gap();
     // As before the first record.
     void reset() { *this = ProgramModel(); }
 

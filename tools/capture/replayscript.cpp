@@ -21,6 +21,7 @@ std::optional<QString> ReplayScript::open(const QString& path)
         m_duration += burst->delay;
     }
     take(m_model.finish());
+    m_warnings = m_reader.warnings();
     const auto& chosen = m_firstAcknowledged ? m_firstAcknowledged : m_first;
     m_answer = chosen ? chosen->bytes : QByteArray();
     if (!rewind())
@@ -31,6 +32,8 @@ std::optional<QString> ReplayScript::open(const QString& path)
 std::optional<ReplayBurst> ReplayScript::next()
 {
     while (const auto record = m_reader.next()) {
+        if (m_reader.followsDamage())
+            m_model.gap();
         const ProgramModel::Step step = m_model.feed(*record);
         take(step.answer);
         if (step.runStarted)

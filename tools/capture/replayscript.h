@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -42,8 +43,9 @@ public:
     [[nodiscard]] qint64 byteCount() const { return m_bytes; }
     // The sum of the waits, at the captured pace.
     [[nodiscard]] std::chrono::microseconds duration() const { return m_duration; }
-    // Why reading stopped before the end of the file, if it did.
-    [[nodiscard]] QString warning() const { return m_reader.warning(); }
+    // What reading the capture through had to say (damage skipped, an end inside a record), one
+    // sentence each; empty for a sound file.
+    [[nodiscard]] const QStringList& warnings() const { return m_warnings; }
 
     // The next record to play; nothing after the last one.
     [[nodiscard]] std::optional<ReplayBurst> next();
@@ -60,6 +62,7 @@ private:
     std::optional<ProgramModel::Answer> m_first;
     std::optional<ProgramModel::Answer> m_firstAcknowledged;
     QByteArray m_answer;
+    QStringList m_warnings;
     qint64 m_bursts = 0;
     qint64 m_bytes = 0;
     std::chrono::microseconds m_duration{0};

@@ -70,7 +70,7 @@ void CaptureLoader::publish(bool finished)
     m_published.reads = m_frames->reads();
     m_published.greetings = m_frames->greetings();
     m_published.acknowledged = m_frames->acknowledged();
-    m_published.warning = m_frames->warning();
+    m_published.warnings = m_frames->warnings();
     m_published.finished = finished;
     ++m_revision;
 }

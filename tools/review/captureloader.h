@@ -11,6 +11,7 @@
 #include "tools/capture/frameindex.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -29,7 +30,9 @@ struct LoadProgress
     ReadLengths reads;
     int greetings = 0;
     int acknowledged = 0;
-    QString warning;       // why reading stopped before the end of the file, if it did
+    // What the reading had to say, one sentence each about "the capture": damaged bytes passed
+    // over, an end inside a record, a read error.
+    QStringList warnings;
     bool finished = false; // the whole file is gone through
 };
 

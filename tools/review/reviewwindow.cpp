@@ -691,8 +691,9 @@ void ReviewWindow::showCaptureInfo()
             .arg(s.progress.counts.frames())
             .arg(s.progress.finished ? QString() : QStringLiteral(" so far"))
             .arg(describeReadLengths(s.progress.reads));
-    if (!s.progress.warning.isEmpty())
-        info += QStringLiteral("\nWarning: ") + s.progress.warning + QLatin1Char('.');
+    // What was skipped or cut, as the judge says it.
+    for (const QString& warning : s.progress.warnings)
+        info += QStringLiteral("\nWarning: ") + warning + QLatin1Char('.');
     if (s.progress.finished && s.progress.acknowledged == 0)
         info += QStringLiteral("\nThe instrument never acknowledged the program in this capture "
                                "(%1 greetings): it holds no frames.")
@@ -701,7 +702,11 @@ void ReviewWindow::showCaptureInfo()
     const auto warning = readLengthWarning(s.progress.reads);
     m_readWarning->setVisible(warning.has_value());
     if (warning)
-        m_readWarning->setText(QStringLiteral("Warning: ") + *warning);
+        m_readWarning->setText(QStringLiteral("Warning: %1. A read that takes the head of the next "
+                                              "burst shifts every later frame: check the adapter's "
+                                              "latency timer and that the instrument pauses "
+                                              "between pieces.")
+                                   .arg(*warning));
 }
 
 void ReviewWindow::updateActions()

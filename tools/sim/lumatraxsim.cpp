@@ -2,9 +2,9 @@
 // hardware. See --help.
 
 #include "link/configfile.h"
+#include "tools/line/toolsupport.h"
 #include "tools/sim/simoptions.h"
 #include "tools/sim/simulator.h"
-#include "tools/line/toolsupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -67,12 +67,12 @@ QString rateInWords(const SimOptions& o)
     return QStringLiteral("%1 per second").arg(o.framesPerSecond);
 }
 
-// What a replay plays, and a warning on stderr when the capture is cut short or holds nothing
-// to play.
+// What a replay plays, and a warning on stderr when the capture is damaged, cut short or holds
+// nothing to play.
 QString replayInWords(const SimOptions& o, const ReplayScript& script)
 {
-    if (!script.warning().isEmpty())
-        complain(QStringLiteral("warning: ") + script.warning());
+    for (const QString& warning : script.warnings())
+        complain(QStringLiteral("warning: ") + warning);
     if (script.answer().isEmpty())
         complain(QStringLiteral("warning: the captured instrument never answered a greeting; "
                                 "neither will this one"));
