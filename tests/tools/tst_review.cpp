@@ -193,6 +193,12 @@ void TestReview::driftWarnsBeforeTheBatchRejects_data()
         << QStringLiteral("drift upper: margin 1.2 -> 1.2 steps (median of the first and last "
                           "bin), 0.0 steps/hour; within 3 steps since 00:00:00")
         << quiet;
+    // 100 s in bins of 1 s: the last frame, on the end of the last bin, counts in it.
+    QTest::newRow("no bin for the last frame alone")
+        << frames(101, 1000, [](qint64 k) { return k < 100 ? 60 : 40; }) << qint64(1'000'000)
+        << QStringLiteral("drift upper: margin 1.2 -> 1.2 steps (median of the first and last "
+                          "bin), 0.0 steps/hour; within 3 steps since 00:00:00")
+        << quiet;
     QTest::newRow("bins are a hundredth of the span")
         << QList<qint64>{0, 40, -40, 250'000, 40, -40} << qint64(2'500'000)
         << QStringLiteral("drift upper: margin 9.0 -> 9.0 steps (median of the first and last "
