@@ -10,7 +10,7 @@ std::optional<SaveFailure> saveFile(const QString& fileName, QByteArrayView byte
     // write that meets it, with its reason. A failure before commit() leaves the earlier file as
     // it was: the destructor removes a file written beside it.
     OutputFile file;
-    if (auto failure = file.open(fileName, OutputFile::Mode::Replace))
+    if (auto failure = file.open(fileName, OutputFile::Mode::ReplaceOrRewrite))
         return failure;
     if (auto failure = file.reserve(bytes.size()))
         return failure;

@@ -3,19 +3,20 @@
 // Saving a whole file: the one writer behind the configuration file and the report. It needs no
 // widgets and includes nothing of the other folders. It writes by the rule of
 // common/outputfile.h: a symbolic link is followed and kept, a character device or a named pipe
-// is written as it stands, a directory or a block device is refused, and only a regular file is
-// ever replaced.
+// is written as it stands, a directory or a block device is refused, a regular file the user may
+// not write is refused ("Permission denied"), and only a regular file is ever replaced.
 //
-// A regular file gets its content through a temporary file beside it, renamed over it only once
-// every byte is written, so a crash, a full disk or a vanished directory never leaves a
-// half-written file: an earlier file of that name stays as it was and no temporary file is left
-// behind.
+// A regular file gets its content through a hidden file beside it, renamed over it with its mode,
+// owner and group only once every byte is written, so a crash, a full disk or a vanished
+// directory never leaves a half-written file: an earlier file of that name stays as it was and no
+// hidden file is left behind.
 //
-// Where the directory takes no new file (it is read-only, or the file system has no free inode)
-// but the target already exists as a regular file, the file is rewritten in place, as a plain
-// save would. The room for the new content is reserved first, so a full disk fails before a byte
-// of the earlier content is touched; only a fault of the device in the middle of writing (an
-// I/O error) can leave that file part old, part new.
+// Where the directory takes no new file (it is read-only, or the file system has no free inode),
+// or the file's owner or group cannot be kept (a group-writable file of another user), an
+// existing writable file is rewritten in place, as a plain save would. The room for the new
+// content is taken first, so a full disk fails before a byte of the earlier content is touched;
+// only a fault of the device in the middle of writing (an I/O error) can leave that file part
+// old, part new.
 
 #include <QByteArrayView>
 #include <QString>

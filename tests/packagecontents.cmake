@@ -120,6 +120,8 @@ run(gzip -dc ${root}/usr/share/man/man1/lumatrax-judge.1.gz)
 foreach(option teach keep margin bad plot report csv version)
     expect("lumatrax-judge.1" "${output}" "\n\\.B [^\n]*\\\\-\\\\-${option}")
 endforeach()
+expect("lumatrax-judge.1" "${output}" "\n\\.SH EXIT STATUS\n\\.TP\n\\.B 0\n")
+expect("lumatrax-judge.1" "${output}" "\n\\.SH EXAMPLES\n\\.TP\n\\.B lumatrax\\\\-judge ")
 
 # The copyright file in the machine-readable format.
 file(READ ${root}/usr/share/doc/lumatrax/copyright copyright)

@@ -5,8 +5,9 @@
 // streaming one alike: a symbolic link is followed and kept, a named pipe and a character device
 // are written as they stand, a directory and a block device are refused.
 // The writer either saves (rewriting an existing file in place where no new file can be made
-// beside it) or reports the file and the system's reason; an earlier file is still there byte
-// for byte, and no temporary file is left beside it. Then the two places the operator meets a
+// beside it), keeping the file's owner, group and mode, or reports the file and the system's
+// reason (a read-only file: "Permission denied"); an earlier file is still there byte for byte,
+// and no temporary file is left beside it. Then the two places the operator meets a
 // failed save, the Port button and the report form's Save, show the file and the reason.
 
 #include "common/outputfile.h"
@@ -33,9 +34,11 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -45,8 +48,8 @@ using namespace lumatrax;
 
 namespace {
 
-enum class Fault { ReadOnlyDirectory, MissingDirectory, FullFileSystem, NoFreeInode };
-enum class Earlier { None, Writable, ReadOnly };
+enum class Fault { None, ReadOnlyDirectory, MissingDirectory, FullFileSystem, NoFreeInode };
+enum class Earlier { None, Writable, ReadOnly, OtherUsers }; // OtherUsers: nobody's, 0640
 
 const QByteArray kEarlier = "earlier content\r\n";
 const QByteArray kEarlierConfig = formatPortNumber(7);
@@ -102,10 +105,16 @@ public:
     // Brings the fault about, once everything that must exist beforehand is in place.
     bool strike()
     {
-        if (m_earlier == Earlier::ReadOnly &&
-            ::chmod(QFile::encodeName(m_filePath).constData(), 0444) != 0)
+        const QByteArray file = QFile::encodeName(m_filePath);
+        if (m_earlier == Earlier::ReadOnly && ::chmod(file.constData(), 0444) != 0)
+            return false;
+        const passwd* nobody = m_earlier == Earlier::OtherUsers ? ::getpwnam("nobody") : nullptr;
+        if (nobody && (::chown(file.constData(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+                       ::chmod(file.constData(), 0640) != 0))
             return false;
         switch (m_fault) {
+        case Fault::None:
+            return true;
         case Fault::ReadOnlyDirectory:
             return ::chmod(QFile::encodeName(m_path).constData(), 0555) == 0;
         case Fault::MissingDirectory:
@@ -162,7 +171,7 @@ enum class Standing {
     FullDevice, // takes none: "No space left on device"
     BlockDevice,
 };
-// Which writer writes: saveFile(), or OutputFile replacing or making new.
+// Which writer writes: saveFile(), or OutputFile replacing (as the judge's outputs) or making new.
 enum class Writer { Whole, Stream, NewStream };
 
 // Writes bytes to fileName with the writer, the streaming ones in three parts.
@@ -233,6 +242,10 @@ void TestDiskFaults::writerSavesOrReportsTheFileAndTheReason_data()
         << Fault::NoFreeInode << Earlier::Writable << 40 << 0;
     QTest::newRow("no free inode, no room for the content")
         << Fault::NoFreeInode << Earlier::Writable << 64 * 1024 << ENOSPC;
+    QTest::newRow("a name of 254 bytes") << Fault::None << Earlier::Writable << 4 << 0;
+    QTest::newRow("read-only file") << Fault::None << Earlier::ReadOnly << 4 << EACCES;
+    QTest::newRow("another user's file: owner, group and mode kept")
+        << Fault::None << Earlier::OtherUsers << 4 << 0;
 }
 
 void TestDiskFaults::writerSavesOrReportsTheFileAndTheReason()
@@ -241,19 +254,30 @@ void TestDiskFaults::writerSavesOrReportsTheFileAndTheReason()
     QFETCH(Earlier, earlier);
     QFETCH(int, newSize);
     QFETCH(int, error);
-    if (fault == Fault::ReadOnlyDirectory)
-        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
-    FaultyDirectory dir(fault, earlier, QStringLiteral("file.txt"), kEarlier);
+    if (fault == Fault::ReadOnlyDirectory || earlier == Earlier::ReadOnly)
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes what is read-only
+    if (earlier == Earlier::OtherUsers && !test::runningAsRoot())
+        QSKIP("only root gives a file to another user");
+    // Where the directory is sound, a name as long as it takes: the hidden file must still fit.
+    FaultyDirectory dir(fault, earlier,
+                        fault == Fault::None ? QString(254, u'n') : QStringLiteral("file.txt"),
+                        kEarlier);
     if (dir.unusable())
         QSKIP(qPrintable(*dir.unusable()));
     QVERIFY(dir.strike());
     const QStringList before = dir.entries();
+    struct stat earlierStatus = {};
+    ::stat(QFile::encodeName(dir.filePath()).constData(), &earlierStatus);
 
     const QByteArray bytes(newSize, 'n');
     const std::optional<SaveFailure> failure = saveFile(dir.filePath(), bytes);
     if (error == 0) {
         QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");
         QCOMPARE(contentOf(dir.filePath()), bytes);
+        struct stat status = {};
+        ::stat(QFile::encodeName(dir.filePath()).constData(), &status);
+        QCOMPARE(std::tuple(status.st_uid, status.st_gid, status.st_mode),
+                 std::tuple(earlierStatus.st_uid, earlierStatus.st_gid, earlierStatus.st_mode));
     } else {
         QVERIFY(failure);
         QCOMPARE(failure->fileName, dir.filePath());
@@ -457,8 +481,8 @@ void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen_data()
 
 void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
 {
-    // As standard output is handed to a tool, here non-blocking and more than the pipe holds:
-    // the writer waits for the reader to take it.
+    // As standard output is handed to a tool and named /dev/fd/N, here non-blocking and more
+    // than the pipe holds: the writer waits for the reader to take it.
     QFETCH(bool, readerGone);
     int ends[2] = {-1, -1};
     QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
@@ -468,6 +492,7 @@ void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
                 ::close(fd);
     });
     QCOMPARE(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    const QString descriptorName = QStringLiteral("/dev/fd/%1").arg(ends[1]);
     QByteArray arrived;
     std::thread reader;
     if (readerGone) {
@@ -484,7 +509,7 @@ void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
     std::optional<SaveFailure> failure;
     {
         OutputFile out;
-        out.adopt(ends[1], QStringLiteral("standard output"));
+        QVERIFY(!out.open(descriptorName, OutputFile::Mode::Replace));
         for (qsizetype at = 0; !failure && at < bytes.size(); at += 1000)
             failure = out.write(
                 QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at)));
@@ -497,7 +522,7 @@ void TestDiskFaults::openDescriptorIsWrittenAndLeftOpen()
         reader.join();
     if (readerGone) {
         QVERIFY(failure);
-        QCOMPARE(failure->fileName, QStringLiteral("standard output"));
+        QCOMPARE(failure->fileName, descriptorName);
         QCOMPARE(failure->reason, reasonOf(EPIPE));
     } else {
         QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");

@@ -495,7 +495,7 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
     Program judge(LUMATRAX_JUDGE_PROGRAM,
                   {file, QStringLiteral("--guides"), QStringLiteral("25,75"),
                    QStringLiteral("--frames"), QStringLiteral("--csv"), table});
-    QCOMPARE(judge.end(), 0);
+    QCOMPARE(judge.end(), 3); // judged, with the warning its uneven reads draw
     const QString out = judge.output();
     QVERIFY2(out.contains(u"\n0.031000 ACCEPT 0 0\n") && out.contains(u"\n0.025000 REJECT 1 1\n"),
              qPrintable(out));
@@ -565,7 +565,7 @@ void TestCapture::judgeWarnsWhenReadsShiftTheFrames()
     QCOMPARE(outcome.reads.drawWarning(), !warning.isEmpty());
 
     Program judge(LUMATRAX_JUDGE_PROGRAM, {name});
-    QCOMPARE(judge.end(), 0);
+    QCOMPARE(judge.end(), warning.isEmpty() ? 0 : 3);
     const QString out = judge.output();
     QVERIFY2(out.contains(QStringLiteral("read lengths    %1\n").arg(lengths)), qPrintable(out));
     QCOMPARE(out.count(u"warning: "), warning.isEmpty() ? 0 : 1);
@@ -865,7 +865,7 @@ void TestCapture::judgeWritesItsTableToWhatIsNotAFile()
     const mode_t kind = kindAt(out);
 
     Program judge(LUMATRAX_JUDGE_PROGRAM, {file, QStringLiteral("--csv"), out});
-    QCOMPARE(judge.end(), exitCode);
+    QCOMPARE(judge.end(), exitCode == 0 ? 3 : exitCode); // 3: the uneven reads' warning
     QVERIFY2(judge.output().contains(message), qPrintable(judge.output()));
     QCOMPARE(kindAt(out), kind); // still what it was: never replaced
     QByteArray table;

@@ -1,11 +1,13 @@
 // lumatrax-judge's field tools and the finish of the command-line programs: guides taught from
 // frames of known envelopes (the share kept, the margin, the clamping at 0 and 100, no frames);
 // bad pieces caught; the picture of a batch (guide rows, trace pixels); the report's Sorting
-// Result lines; - as standard output; --version; the tap's frame count on a capture that grows;
-// lumatrax without a desktop session; the guide sliders' tooltips; and randomly damaged captures
-// through the judge.
+// Result lines; the judge's command lines: standard output, names that are one file, failures
+// that leave no summary, the picture's formats and the exit statuses; --version; the tap's frame
+// count on a capture that grows; lumatrax without a desktop session; the guide sliders' tooltips;
+// and randomly damaged captures through the judge.
 
 #include "link/protocol.h"
+#include "tests/systemfaults.h"
 #include "tests/testsupport.h"
 #include "tests/tools/batchcapture.h"
 #include "tools/capture/captureframecounter.h"
@@ -20,6 +22,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumatrax;
 
@@ -97,8 +100,8 @@ private slots:
     void teachSaysFirstWhenReadsMayShiftFrames();
     void plotShowsGuidesAndTracesAtTheirRows();
     void reportLinesAreTheReportsOwn();
-    void dashIsStandardOutput_data();
-    void dashIsStandardOutput();
+    void commandLinesEndAsTheySay_data();
+    void commandLinesEndAsTheySay();
     void everyProgramTellsItsVersion_data();
     void everyProgramTellsItsVersion();
     void frameCountFollowsACaptureAsItGrows();
@@ -211,7 +214,7 @@ void TestJudgeTools::teachSaysFirstWhenReadsMayShiftFrames()
     QVERIFY(save(capture, file));
     const Run teach = run(LUMATRAX_JUDGE_PROGRAM, {capture, QStringLiteral("--teach"),
                                                    QStringLiteral("--plot"), QStringLiteral("-")});
-    QCOMPARE(teach.status, 0);
+    QCOMPARE(teach.status, 3); // judged, with a warning
     const qsizetype warning = teach.err.indexOf(
         "warning: these frames may be shifted, so the taught band may be wrong\n");
     QVERIFY2(warning >= 0, teach.err.constData());
@@ -273,38 +276,100 @@ void TestJudgeTools::reportLinesAreTheReportsOwn()
     QVERIFY2(report.out.endsWith(expected), report.out.constData());
 }
 
-void TestJudgeTools::dashIsStandardOutput_data()
+void TestJudgeTools::commandLinesEndAsTheySay_data()
 {
-    QTest::addColumn<QStringList>("options");
+    // Each run in a directory of its own holding cap.lmxcap (five frames), a hard link to it
+    // same.lmxcap, bad.lmxcap (three frames), long.lmxcap (a read that may shift the frames),
+    // empty.lmxcap (no frames) and ro/out.csv in a read-only directory. Standard output is a file.
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("outStart");
+    QTest::addColumn<QByteArray>("outStart"); // empty: nothing on standard output
     QTest::addColumn<QByteArray>("errPart");
-    QTest::newRow("the table") << QStringList{QStringLiteral("--csv"), QStringLiteral("-")} << 0
-                               << QByteArray("time_s,verdict,above_upper,below_lower,s0,")
-                               << QByteArray("frames          5\n");
-    QTest::newRow("the picture") << QStringList{QStringLiteral("--plot"), QStringLiteral("-"),
-                                                QStringLiteral("--report")}
-                                 << 0 << QByteArray("\x89PNG") << QByteArray(" SORTING RESULT\n");
-    QTest::newRow("not both") << QStringList{QStringLiteral("--csv"), QStringLiteral("-"),
-                                             QStringLiteral("--plot"), QStringLiteral("-")}
-                              << 2 << QByteArray()
-                              << QByteArray("only one output can go to standard output");
+    QTest::addColumn<QString>("written"); // a file the run leaves as it starts, or not at all
+    QTest::addColumn<QByteArray>("writtenStart");
+    QTest::addColumn<QString>("standardOutput"); // when not the file "stdout"
+    const auto row = [](const char* name, const QStringList& arguments, int status,
+                        const QByteArray& out, const QByteArray& err, const QString& written = {},
+                        const QByteArray& start = {}, const QString& standardOutput = {}) {
+        QTest::newRow(name) << arguments << status << out << err << written << start
+                            << standardOutput;
+    };
+    const QByteArray table = "time_s,verdict,above_upper,below_lower,s0,";
+    const QByteArray summary = "frames          5\n";
+    row("the table", {"cap.lmxcap", "--csv", "-"}, 0, table, summary);
+    row("/dev/stdout is -", {"cap.lmxcap", "--csv", "/dev/stdout"}, 0, table, summary);
+    row("the picture", {"cap.lmxcap", "--plot", "-", "--report"}, 0, "\x89PNG", " SORTING RESULT");
+    row("not both", {"cap.lmxcap", "--csv", "-", "--plot", "/dev/stdout"}, 2, {},
+        "only one output can go to standard output");
+    row("an empty name", {"cap.lmxcap", "--csv", ""}, 2, {}, "--csv needs a file name");
+    row("the table over --bad", {"cap.lmxcap", "--bad", "bad.lmxcap", "--csv", "bad.lmxcap"}, 2, {},
+        "--bad bad.lmxcap and --csv bad.lmxcap are the same file");
+    row("table and picture one file", {"cap.lmxcap", "--csv", "x", "--plot", "x"}, 2, {},
+        "--csv x and --plot x are the same file", "x");
+    row("a hard link to the capture", {"cap.lmxcap", "--plot", "same.lmxcap"}, 2, {},
+        "the capture cap.lmxcap and --plot same.lmxcap are the same file");
+    row("two null devices", {"cap.lmxcap", "--csv", "/dev/null", "--plot", "/dev/null"}, 0,
+        "guides ", {});
+    row("a --bad that fails leaves no summary, no picture",
+        {"cap.lmxcap", "--bad", "missing.lmxcap", "--plot", "p.png"}, 1, {},
+        "missing.lmxcap: No such file", "p.png");
+    row("a summary that cannot be written", {"cap.lmxcap"}, 1, {},
+        "standard output: No space left on device", {}, {}, "/dev/full");
+    row("a picture that fails leaves no summary", {"cap.lmxcap", "--plot", "/dev/full"}, 1, {},
+        "/dev/full: No space left on device");
+    row("a JPEG picture", {"cap.lmxcap", "--plot", "p.jpg"}, 0, "guides ", {}, "p.jpg",
+        "\xFF\xD8\xFF");
+    row("a BMP picture", {"cap.lmxcap", "--plot", "p.bmp"}, 0, "guides ", {}, "p.bmp", "BM");
+    row("judged with a warning", {"long.lmxcap"}, 3, "guides ", "warning: ");
+    row("no frames", {"cap.lmxcap", "--bad", "empty.lmxcap"}, 1, {}, "holds no frames");
+    row("a directory that takes no new file: never rewritten in place",
+        {"cap.lmxcap", "--csv", "ro/out.csv"}, 1, {}, "ro/out.csv: Permission denied", "ro/out.csv",
+        "earlier\n");
 }
 
-void TestJudgeTools::dashIsStandardOutput()
+void TestJudgeTools::commandLinesEndAsTheySay()
 {
-    QFETCH(QStringList, options);
+    QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QByteArray, outStart);
     QFETCH(QByteArray, errPart);
-    const QString capture = path(QStringLiteral("dash.lmxcap"));
-    QVERIFY(save(capture, captureOf({spanning(250, 128), spanning(128, 5), spanning(250, 5),
-                                     spanning(150, 100), spanning(128, 128)})));
-    const Run judge = run(LUMATRAX_JUDGE_PROGRAM, QStringList{capture} + options);
-    QCOMPARE(judge.status, status);
-    QVERIFY(judge.out.startsWith(outStart));
-    QVERIFY2(judge.err.contains(errPart), judge.err.constData());
-    QVERIFY(!QFileInfo::exists(QStringLiteral("-")));
+    QFETCH(QString, written);
+    QFETCH(QByteArray, writtenStart);
+    QFETCH(QString, standardOutput);
+    if (arguments.contains(u"ro/out.csv"))
+        LUMATRAX_RUN_UNPRIVILEGED_WHEN_ROOT(); // root writes into read-only directories
+    const QDir dir(path(QString::fromLatin1(QTest::currentDataTag()).replace(u'/', u'_')));
+    const QByteArray capture = captureOf({spanning(250, 128), spanning(128, 5), spanning(250, 5),
+                                          spanning(150, 100), spanning(128, 128)});
+    const QByteArray bad = captureOf({spanning(250, 128), spanning(128, 5), spanning(128, 128)});
+    const QByteArray longReads = captureOf({spanning(150, 100) + QByteArray(90, char(128))});
+    QVERIFY(dir.mkpath(QStringLiteral("ro")) && save(dir.filePath("cap.lmxcap"), capture) &&
+            save(dir.filePath("bad.lmxcap"), bad) && save(dir.filePath("long.lmxcap"), longReads) &&
+            save(dir.filePath("empty.lmxcap"), captureOf({})) &&
+            ::link(QFile::encodeName(dir.filePath("cap.lmxcap")).constData(),
+                   QFile::encodeName(dir.filePath("same.lmxcap")).constData()) == 0 &&
+            save(dir.filePath("ro/out.csv"), "earlier\n") &&
+            ::chmod(QFile::encodeName(dir.filePath("ro")).constData(), 0555) == 0);
+
+    QProcess judge;
+    judge.setWorkingDirectory(dir.path());
+    judge.setStandardOutputFile(dir.filePath(standardOutput.isEmpty() ? "stdout" : standardOutput));
+    judge.start(QStringLiteral(LUMATRAX_JUDGE_PROGRAM), arguments);
+    QVERIFY(judge.waitForFinished(60'000));
+    ::chmod(QFile::encodeName(dir.filePath("ro")).constData(), 0755);
+    const QByteArray err = judge.readAllStandardError();
+    QCOMPARE(judge.exitCode(), status);
+    QVERIFY2(err.contains(errPart), err.constData());
+    // What standard output and the file written begin with; nothing where nothing is expected.
+    for (const auto& [name, start] :
+         {std::pair{QStringLiteral("stdout"), outStart}, std::pair{written, writtenStart}}) {
+        QFile file(dir.filePath(name));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(64) : QByteArray();
+        QVERIFY2(name.isEmpty() || (start.isEmpty() ? bytes.isEmpty() : bytes.startsWith(start)),
+                 qPrintable(name));
+    }
+    QCOMPARE(judgeCapture(dir.filePath("cap.lmxcap"), {}).summary.frames, 5); // as they were
+    QCOMPARE(judgeCapture(dir.filePath("bad.lmxcap"), {}).summary.frames, 3);
 }
 
 void TestJudgeTools::everyProgramTellsItsVersion_data()

@@ -144,13 +144,13 @@ QImage BatchPlot::image(const QString& captureName, const JudgeSummary& summary)
     return picture;
 }
 
-QByteArray BatchPlot::png(const QString& captureName, const JudgeSummary& summary) const
+QByteArray BatchPlot::encoded(const QString& captureName, const JudgeSummary& summary,
+                              const char* format) const
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image(captureName, summary).save(&buffer, "PNG");
-    return bytes;
+    return image(captureName, summary).save(&buffer, format) ? bytes : QByteArray();
 }
 
 } // namespace lumatrax

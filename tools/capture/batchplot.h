@@ -45,8 +45,9 @@ public:
     // The picture with a caption naming the capture and giving the guides and `summary`.
     [[nodiscard]] QImage image(const QString& captureName, const JudgeSummary& summary) const;
 
-    // The picture as PNG bytes.
-    [[nodiscard]] QByteArray png(const QString& captureName, const JudgeSummary& summary) const;
+    // The picture in an image format Qt writes ("PNG", "JPEG", "BMP"); empty when it cannot.
+    [[nodiscard]] QByteArray encoded(const QString& captureName, const JudgeSummary& summary,
+                                     const char* format) const;
 
 private:
     void trace(std::vector<std::uint32_t>& hits, std::uint32_t stamp);

@@ -10,15 +10,21 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace lumatrax;
@@ -41,10 +47,37 @@ band that accepts --keep percent of its frames, widened by --margin steps on eac
 as "taught guides U,L"; the capture is then judged at those guides. --bad judges a capture of
 bad pieces at the same guides and prints how many it catches: "bad caught K of M".
 
-An OUT of - is standard output; the summary then goes to standard error. A file is replaced
-only once it is complete; a device or a named pipe is written as it stands. The capture format
-and the read model are described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in
-the sources).)";
+An OUT of - (or /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N) is that open
+descriptor, and the summary then goes to standard error; only one output can go there. A file
+is replaced only once it is complete, with its mode, owner and group; one the user may not
+write, or that cannot be replaced so, is refused before a byte is written. A device or a named
+pipe is written as it stands. No output may be a capture, the other output or the summary's
+standard output. Every input is opened first, and the summary is printed once every output is
+in place. The capture format and the read model are described in
+/usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
+
+const char* const kExitAndExamples = R"(
+Exit status:
+  0  Judged cleanly.
+  1  A capture or an output could not be read or written, or a capture holds no frames.
+  2  Bad options, or two names that are one file.
+  3  Judged, with a warning: reads that may have shifted the frames, or a damaged or cut
+     capture.
+
+Examples:
+  lumatrax-judge line.lmxcap --guides 25,75 --report
+      What those guides would have done, with the report's Sorting Result lines.
+  lumatrax-judge good.lmxcap --teach --bad bad.lmxcap
+      Guides taught from good pieces, and how many known bad ones they catch.
+  lumatrax-judge line.lmxcap --guides 25,75 --plot batch.png --csv frames.csv
+      The whole batch as one picture, and every frame's samples as a table.
+  lumatrax-judge line.lmxcap --csv - | head -3
+      The table on standard output, the summary on standard error.
+)";
+
+constexpr int kExitFailed = 1;
+constexpr int kExitBadOptions = 2;
+constexpr int kExitWarned = 3;
 
 void complain(const QString& line)
 {
@@ -65,8 +98,6 @@ struct JudgeCommandLine
     QString error;
     QString help;
 };
-
-const QString kStandardOutput = QStringLiteral("-");
 
 // PERCENT in hundredths: a number above 0 and at most 100, to two decimals.
 std::optional<int> parseKeep(const QString& text)
@@ -140,10 +171,11 @@ JudgeCommandLine parse(const QStringList& arguments)
                                  QStringLiteral("FILE2"));
     const QCommandLineOption plot(
         QStringLiteral("plot"),
-        QStringLiteral("Write a PNG picture of the whole capture as the window would show it, "
+        QStringLiteral("Write a picture of the whole capture as the window would show it, "
                        "at twice its size: every accepted trace in cyan, brighter where many "
                        "pass, every rejected trace over them in amber, the guides, and a caption "
-                       "with the counts. Needs no display."),
+                       "with the counts. JPEG for a name ending in .jpg or .jpeg, BMP for .bmp, "
+                       "PNG for any other. Needs no display."),
         QStringLiteral("OUT"));
     const QCommandLineOption report(
         QStringLiteral("report"),
@@ -159,14 +191,15 @@ JudgeCommandLine parse(const QStringList& arguments)
         return result;
     }
     if (parser.isSet(help)) {
-        result.help = parser.helpText();
+        result.help = parser.helpText() + QString::fromUtf8(kExitAndExamples);
         return result;
     }
     if (parser.isSet(version)) {
         result.help = StandardOptions::versionText("lumatrax-judge");
         return result;
     }
-    if (parser.positionalArguments().size() != 1) {
+    if (parser.positionalArguments().size() != 1 ||
+        parser.positionalArguments().first().isEmpty()) {
         result.error = QStringLiteral("give one capture file");
         return result;
     }
@@ -195,8 +228,12 @@ JudgeCommandLine parse(const QStringList& arguments)
         result.error = QStringLiteral("--keep must be a percentage above 0 and up to 100");
     else if (!marginOk || result.teaching.margin < 0 || result.teaching.margin > 100)
         result.error = QStringLiteral("--margin must be a whole number from 0 to 100");
-    else if (result.csv == kStandardOutput && result.plot == kStandardOutput)
+    else if (standardStreamOf(result.csv) && standardStreamOf(result.plot))
         result.error = QStringLiteral("only one output can go to standard output (-)");
+    for (const QCommandLineOption* named : {&csv, &bad, &plot}) {
+        if (parser.isSet(*named) && parser.value(*named).isEmpty())
+            result.error = QStringLiteral("--%1 needs a file name").arg(named->names().first());
+    }
     result.teaching.keepHundredths = keepShare.value_or(10000);
     return result;
 }
@@ -209,13 +246,6 @@ bool plotAsked(int argc, char* argv[])
         if (std::strcmp(argv[i], "--plot") == 0 || std::strncmp(argv[i], "--plot=", 7) == 0)
             return true;
     return false;
-}
-
-// Would writing OUT replace the capture itself?
-bool isCapture(const QString& out, const QString& capture)
-{
-    return out != kStandardOutput && QFileInfo(out).exists() &&
-           QFileInfo(out).canonicalFilePath() == QFileInfo(capture).canonicalFilePath();
 }
 
 QByteArray csvHeader()
@@ -236,16 +266,58 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
-// Opens an output: standard output for "-", else the file by the writer rule, replaced whole at
-// commit().
-std::optional<SaveFailure> openOutput(OutputFile& file, const QString& name)
+// Opens an input to see that it can be read, not waiting on a named pipe: what it is (as
+// fileKey()), or nothing once it has said why it cannot.
+std::optional<QByteArray> openInput(const QString& name)
 {
-    if (name == kStandardOutput) {
-        file.adopt(STDOUT_FILENO, QStringLiteral("standard output"));
+    const int fd =
+        ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        complain(QStringLiteral("%1: %2").arg(name, QString::fromLocal8Bit(std::strerror(errno))));
         return std::nullopt;
     }
-    return file.open(name, OutputFile::Mode::Replace);
+    const QByteArray key = fileKey(fd);
+    ::close(fd);
+    return key;
 }
+
+// The picture's format by the name's ending; PNG for any other name, "-" too.
+const char* pictureFormat(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == u"jpg" || suffix == u"jpeg")
+        return "JPEG";
+    return suffix == u"bmp" ? "BMP" : "PNG";
+}
+
+// What the judge prints on its summary's stream, held until every output is in place, so a run
+// that fails leaves no summary behind.
+class HeldText
+{
+public:
+    HeldText() : m_file(::open_memstream(&m_data, &m_size)) {}
+    ~HeldText()
+    {
+        if (m_file)
+            std::fclose(m_file);
+        std::free(m_data);
+    }
+    HeldText(const HeldText&) = delete;
+    HeldText& operator=(const HeldText&) = delete;
+
+    [[nodiscard]] FILE* file() const { return m_file; }
+    // False, errno set, when `out` does not take it all.
+    [[nodiscard]] bool releaseTo(FILE* out)
+    {
+        std::fflush(m_file);
+        return std::fwrite(m_data, 1, m_size, out) == m_size && std::fflush(out) == 0;
+    }
+
+private:
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+    FILE* m_file;
+};
 
 // How long the program's reads were.
 void reportReadLengths(FILE* text, const ReadLengths& lengths)
@@ -279,27 +351,70 @@ int main(int argc, char* argv[])
     if (!commandLine.error.isEmpty()) {
         complain(commandLine.error);
         complain(QStringLiteral("see lumatrax-judge --help"));
-        return 2;
+        return kExitBadOptions;
     }
 
     // What the judge says goes to standard error while an output takes standard output.
-    FILE* const text =
-        commandLine.csv == kStandardOutput || commandLine.plot == kStandardOutput ? stderr : stdout;
+    const bool outputOnStdout =
+        standardStreamOf(commandLine.csv) || standardStreamOf(commandLine.plot);
+    FILE* const shown = outputOnStdout ? stderr : stdout;
+    HeldText held;
+    FILE* const text = held.file();
+    if (!text) {
+        complain(QString::fromLocal8Bit(std::strerror(errno)));
+        return kExitFailed;
+    }
     auto print = [text](const QByteArray& line) { std::fputs(line.constData(), text); };
 
-    // An output replaces OUT at the end; never the capture itself.
-    for (const QString* out : {&commandLine.csv, &commandLine.plot}) {
-        if (isCapture(*out, commandLine.file)) {
-            complain(QStringLiteral("%1 would replace the capture itself").arg(*out));
-            return 2;
+    // Every input opened and every output in hand before a byte is read or written; no two of
+    // them, nor the summary's standard output, may be one file.
+    std::vector<std::pair<QString, QByteArray>> named; // and what each leads to
+    for (const QString* input : {&commandLine.file, &commandLine.bad}) {
+        if (input->isEmpty())
+            continue;
+        const auto key = openInput(*input);
+        if (!key)
+            return kExitFailed;
+        named.emplace_back(input == &commandLine.bad ? QStringLiteral("--bad ") + *input
+                                                     : QStringLiteral("the capture ") + *input,
+                           *key);
+    }
+    OutputFile csv;
+    OutputFile picture;
+    for (auto [file, name, option] : {std::tuple{&csv, &commandLine.csv, "--csv "},
+                                      std::tuple{&picture, &commandLine.plot, "--plot "}}) {
+        if (name->isEmpty())
+            continue;
+        if (const auto failure = file->open(*name, OutputFile::Mode::Replace)) {
+            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
+            return kExitFailed;
+        }
+        named.emplace_back(QLatin1String(option) + *name, file->key());
+    }
+    if (!outputOnStdout)
+        named.emplace_back(QStringLiteral("standard output"), fileKey(STDOUT_FILENO));
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        for (std::size_t j = i + 1; j < named.size(); ++j) {
+            if (!named[i].second.isEmpty() && named[i].second == named[j].second) {
+                complain(QStringLiteral("%1 and %2 are the same file: give each a name of its own")
+                             .arg(named[i].first, named[j].first));
+                return kExitBadOptions;
+            }
         }
     }
 
+    // A device or a pipe that takes nothing is told of at once.
+    if (const auto failure = csv.isOpen() ? csv.write(csvHeader()) : std::nullopt) {
+        complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
+        return kExitFailed;
+    }
+
+    bool warned = false;
     if (commandLine.teach) {
         const TeachOutcome teaching = teachFromCapture(commandLine.file, commandLine.teaching);
         if (!teaching.error.isEmpty()) {
             complain(teaching.error);
-            return 1;
+            return kExitFailed;
         }
         // Said before the result: frames shifted by the read rule teach the wrong band.
         for (const QString& warning : teaching.warnings)
@@ -308,8 +423,9 @@ int main(int argc, char* argv[])
             complain(QStringLiteral("%1 holds no frames to teach from (no frames were read once "
                                     "the instrument had acknowledged the program)")
                          .arg(commandLine.file));
-            return 1;
+            return kExitFailed;
         }
+        warned = !teaching.warnings.isEmpty();
         const TaughtGuides& t = *teaching.taught;
         print(QStringLiteral("taught from %1 frames: the narrowest band that accepts at least %2 "
                              "of them (%3 %) is %4,%5 and accepts %6; widened by %7 on each side\n")
@@ -328,27 +444,14 @@ int main(int argc, char* argv[])
         commandLine.guides = t.guides;
     }
 
-    // A file is written beside its name and put in place whole at the end, so a failed run never
-    // leaves a half-written table over an earlier one; a device, a pipe or standard output is
-    // written as it stands.
-    OutputFile csv;
-    if (!commandLine.csv.isEmpty()) {
-        std::optional<SaveFailure> failure = openOutput(csv, commandLine.csv);
-        if (!failure)
-            failure = csv.write(csvHeader());
-        if (!failure)
-            failure = csv.flush(); // a device or a pipe that takes nothing is told of at once
-        if (failure) {
-            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
-            return 1;
-        }
-    }
     if (commandLine.frames)
         print("time_s verdict above_upper below_lower\n");
 
     std::optional<BatchPlot> plot;
-    if (!commandLine.plot.isEmpty())
+    if (picture.isOpen())
         plot.emplace(commandLine.guides);
+    QByteArray rows; // the table's rows, handed to the writer in blocks
+    constexpr qsizetype kRowBlock = 64 * 1024;
 
     const JudgeOutcome outcome =
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
@@ -362,15 +465,16 @@ int main(int argc, char* argv[])
                                   QByteArray::number(int(frame.verdict.belowLower));
                 for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
                     line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
-                (void)csv.write(line + '\n'); // a failure sticks and is told by commit()
+                rows += line + '\n';
+                if (rows.size() >= kRowBlock)
+                    (void)csv.write(std::exchange(rows, {})); // a failure sticks, told at commit
             }
             if (plot)
                 plot->add(frame.samples, frame.verdict);
         });
     if (!outcome.error.isEmpty()) {
-        csv.cancel();
         complain(outcome.error);
-        return 1;
+        return kExitFailed;
     }
     for (const QString& warning : commandLine.teach ? QStringList() : outcome.warnings)
         complain(QStringLiteral("warning: ") + warning);
@@ -378,6 +482,12 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("warning: the instrument never acknowledged the program in this "
                                 "capture (%1 greetings): it holds no frames")
                      .arg(outcome.greetings));
+    warned = warned || !outcome.warnings.isEmpty();
+    if (outcome.summary.frames == 0) {
+        if (outcome.acknowledged != 0)
+            complain(QStringLiteral("%1 holds no frames").arg(commandLine.file));
+        return kExitFailed;
+    }
 
     const JudgeSummary& s = outcome.summary;
     std::fprintf(text, "guides          %d,%d\n", commandLine.guides.upper,
@@ -390,41 +500,52 @@ int main(int argc, char* argv[])
     std::fprintf(text, "reject share    %.2f %%\n", 100.0 * s.rejectShare());
     reportReadLengths(text, outcome.reads);
 
-    int status = 0;
     if (!commandLine.bad.isEmpty()) {
         const JudgeOutcome bad = judgeCapture(commandLine.bad, commandLine.guides);
         if (!bad.error.isEmpty()) {
             complain(bad.error);
-            status = 1;
-        } else {
-            for (const QString& warning : bad.warnings)
-                complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, warning));
-            std::fprintf(text, "bad caught %lld of %lld\n",
-                         static_cast<long long>(bad.summary.rejected()),
-                         static_cast<long long>(bad.summary.frames));
+            return kExitFailed;
         }
+        for (const QString& warning : bad.warnings)
+            complain(QStringLiteral("warning: %1: %2").arg(commandLine.bad, warning));
+        if (bad.summary.frames == 0) {
+            complain(QStringLiteral("%1 holds no frames").arg(commandLine.bad));
+            return kExitFailed;
+        }
+        warned = warned || !bad.warnings.isEmpty();
+        std::fprintf(text, "bad caught %lld of %lld\n",
+                     static_cast<long long>(bad.summary.rejected()),
+                     static_cast<long long>(bad.summary.frames));
     }
     if (commandLine.report)
         print(sortingResultLines(s) + countedTwiceLine(s));
-    std::fflush(text);
 
+    // Every output written and in place before the summary is shown.
+    std::optional<SaveFailure> failure;
     if (plot) {
-        const QByteArray png = plot->png(QFileInfo(commandLine.file).fileName(), s);
-        OutputFile picture;
-        std::optional<SaveFailure> failure = openOutput(picture, commandLine.plot);
-        if (!failure)
-            failure = picture.write(png);
-        if (!failure)
-            failure = picture.commit();
-        if (failure) {
-            picture.cancel();
-            complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
-            status = 1;
-        }
+        const char* format = pictureFormat(commandLine.plot);
+        const QByteArray bytes = plot->encoded(QFileInfo(commandLine.file).fileName(), s, format);
+        failure =
+            bytes.isEmpty()
+                ? SaveFailure{commandLine.plot,
+                              QStringLiteral("cannot make a %1 picture").arg(QLatin1String(format))}
+                : picture.write(bytes);
     }
-    if (const auto failure = csv.isOpen() ? csv.commit() : std::nullopt) {
+    if (!failure && csv.isOpen())
+        failure = csv.write(rows);
+    if (!failure && csv.isOpen())
+        failure = csv.commit();
+    if (!failure && picture.isOpen())
+        failure = picture.commit();
+    if (failure) {
         complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
-        return 1;
+        return kExitFailed;
     }
-    return status;
+    if (!held.releaseTo(shown)) {
+        complain(
+            QStringLiteral("%1: %2").arg(shown == stdout ? "standard output" : "standard error",
+                                         QString::fromLocal8Bit(std::strerror(errno))));
+        return kExitFailed;
+    }
+    return warned ? kExitWarned : 0;
 }
