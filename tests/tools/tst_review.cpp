@@ -4,11 +4,13 @@
 // its Sorting Result lines those of lumatrax-judge, its first reject the judge's, its guides
 // remembered.
 
+#include "common/outputfile.h"
 #include "link/protocol.h"
 #include "tests/tools/batchcapture.h"
 #include "tools/capture/captureframes.h"
 #include "tools/capture/drift.h"
 #include "tools/capture/frameextremes.h"
+#include "tools/review/framesexport.h"
 #include "tools/review/reviewwindow.h"
 
 #include <QClipboard>
@@ -271,6 +273,16 @@ void TestReview::reviewWindowCountsAsTheJudge()
         QVERIFY(messages.first().endsWith(u"is not a Lumatrax capture"));
         QCOMPARE(window.counts(), judgeCapture(capture, {25, 75}).summary);
     }
+    // The table of its frames is written by the writer's rule, but never over the capture.
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    FramesExport over(capture, fileKey(file.handle()), capture, {25, 75});
+    QTRY_VERIFY(over.finished());
+    QVERIFY(over.failure() && over.failure()->reason.contains(u"the capture itself"));
+    QFile after(capture);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), before);
     // Opened again, the capture comes back at the guides last used for it.
     ReviewWindow again(&settings);
     again.openCapture(capture);

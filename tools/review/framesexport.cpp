@@ -7,8 +7,9 @@
 
 namespace lumatrax {
 
-FramesExport::FramesExport(const QString& capture, const QString& out, GuidePositions guides)
-    : m_capture(capture), m_out(out), m_guides(guides),
+FramesExport::FramesExport(const QString& capture, const QByteArray& captureKey, const QString& out,
+                           GuidePositions guides)
+    : m_capture(capture), m_captureKey(captureKey), m_out(out), m_guides(guides),
       m_thread([this](const std::stop_token& stop) { run(stop); })
 {}
 
@@ -29,6 +30,8 @@ void FramesExport::run(const std::stop_token& stop)
         failure = SaveFailure{m_capture, *refused};
     if (!failure)
         failure = table.open(m_out, OutputFile::Mode::Replace);
+    if (!failure && !m_captureKey.isEmpty() && table.key() == m_captureKey)
+        failure = SaveFailure{m_out, QStringLiteral("it is the capture itself")};
     if (!failure)
         failure = table.write(frameCsvHeader());
     const std::int64_t started = frames.header().startedAtUs;

@@ -2,11 +2,12 @@
 
 // Writes the table of a capture's frames (framecsv.h) at given guides, on a thread of its own,
 // by the rule of every file written: a file is replaced only once the table is whole, so a
-// failure or a cancel leaves an earlier file as it was.
+// failure or a cancel leaves an earlier file as it was; and never over the capture itself.
 
 #include "common/savefile.h"
 #include "tools/capture/capturejudge.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -20,7 +21,9 @@ namespace lumatrax {
 class FramesExport
 {
 public:
-    FramesExport(const QString& capture, const QString& out, GuidePositions guides);
+    // `captureKey` is fileKey() of the capture.
+    FramesExport(const QString& capture, const QByteArray& captureKey, const QString& out,
+                 GuidePositions guides);
     // Gives the table up unless it is whole, and waits for the thread.
     ~FramesExport();
     FramesExport(const FramesExport&) = delete;
@@ -36,6 +39,7 @@ private:
     void run(const std::stop_token& stop);
 
     QString m_capture;
+    QByteArray m_captureKey;
     QString m_out;
     GuidePositions m_guides;
     std::atomic<double> m_share{0.0};

@@ -1,6 +1,6 @@
 #include "tools/review/reviewwindow.h"
 
-#include "common/savefile.h"
+#include "common/outputfile.h"
 #include "tools/capture/batchplot.h"
 #include "tools/capture/captureframes.h"
 #include "tools/capture/drift.h"
@@ -151,6 +151,7 @@ private:
 struct ReviewWindow::Session
 {
     QString path;
+    QByteArray captureKey; // fileKey() of the capture: no output goes over it
     CaptureHeader header;
     FrameIndex index;
     FrameFetcher fetcher;
@@ -433,6 +434,8 @@ void ReviewWindow::openCapture(const QString& path, std::optional<GuidePositions
     m_session = std::make_unique<Session>();
     Session& s = *m_session;
     s.path = path;
+    if (QFile capture(path); capture.open(QIODevice::ReadOnly))
+        s.captureKey = fileKey(capture.handle());
     s.header = frames->header();
     (void)s.fetcher.open(path); // a frame that cannot be read is said when it is asked for
     s.loader = std::make_unique<CaptureLoader>(std::move(frames), s.index);
@@ -844,10 +847,19 @@ void ReviewWindow::savePicture()
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "PNG");
-    if (const auto failure = saveFile(out, png))
-        tell(QStringLiteral("Save Picture"), QStringLiteral("The picture could not be saved to "
-                                                            "%1:\n%2")
-                                                 .arg(failure->fileName, failure->reason));
+    // An output by the rule of every output, never over the capture itself.
+    OutputFile file;
+    std::optional<SaveFailure> failure = file.open(out, OutputFile::Mode::Replace);
+    if (!failure && !m_session->captureKey.isEmpty() && file.key() == m_session->captureKey)
+        failure = SaveFailure{out, QStringLiteral("it is the capture itself")};
+    if (!failure)
+        failure = file.write(png);
+    if (!failure)
+        failure = file.commit();
+    if (failure)
+        tell(QStringLiteral("Save Picture"),
+             QStringLiteral("The picture could not be saved to %1:\n%2")
+                 .arg(failure->fileName, failure->reason));
     else
         statusBar()->showMessage(QStringLiteral("Picture saved to %1.").arg(out), 5000);
 }
@@ -860,14 +872,9 @@ void ReviewWindow::exportFrames()
                                                      QString(), QStringLiteral("CSV (*.csv)"));
     if (out.isEmpty())
         return;
-    if (QFileInfo::exists(out) &&
-        QFileInfo(out).canonicalFilePath() == QFileInfo(m_session->path).canonicalFilePath()) {
-        tell(QStringLiteral("Export Frames"),
-             QStringLiteral("%1 is the capture itself: choose another file.").arg(out));
-        return;
-    }
     m_session->exportingTo = out;
-    m_session->exporting = std::make_unique<FramesExport>(m_session->path, out, m_guides);
+    m_session->exporting =
+        std::make_unique<FramesExport>(m_session->path, m_session->captureKey, out, m_guides);
     m_progress->setFormat(QStringLiteral("writing %p%"));
     m_progress->setValue(0);
     m_progress->show();
