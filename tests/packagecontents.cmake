@@ -1,10 +1,10 @@
 # Builds the Debian package into the build tree and checks what it holds: the programs (lumatrax,
-# the simulator, the tap and the judge), their manual pages, the menu entry, the icon at every
-# size, the metainfo, the copyright, change log and READMEs in /usr/share/doc/lumatrax, and
-# nothing else; the library dependencies that dpkg-shlibdeps found; no run path into the build
-# tree; the desktop files valid; the manual pages complete and the copyright machine-readable;
-# lintian finding no error; and the tools, run from the unpacked package, working without
-# anything beside them.
+# the simulator, the tap, the judge and the review window), their manual pages, the menu entries,
+# the icon at every size, the metainfo, the copyright, change log and READMEs in
+# /usr/share/doc/lumatrax, and nothing else; the library dependencies that dpkg-shlibdeps found;
+# no run path into the build tree; the desktop files valid; the manual pages complete and the
+# copyright machine-readable; lintian finding no error; and the tools, run from the unpacked
+# package, working without anything beside them.
 #
 #   cmake -DCPACK=... -DBINARY_DIR=... -DAPP_ID=... -P packagecontents.cmake
 
@@ -37,18 +37,22 @@ endif()
 set(expected
     ./usr/bin/lumatrax
     ./usr/bin/lumatrax-judge
+    ./usr/bin/lumatrax-review
     ./usr/bin/lumatrax-sim
     ./usr/bin/lumatrax-tap
     ./usr/share/applications/${APP_ID}.desktop
+    ./usr/share/applications/${APP_ID}.Review.desktop
     ./usr/share/doc/lumatrax/README.md
     ./usr/share/doc/lumatrax/README.tools.md
     ./usr/share/doc/lumatrax/changelog.Debian.gz
     ./usr/share/doc/lumatrax/copyright
     ./usr/share/man/man1/lumatrax.1.gz
     ./usr/share/man/man1/lumatrax-judge.1.gz
+    ./usr/share/man/man1/lumatrax-review.1.gz
     ./usr/share/man/man1/lumatrax-sim.1.gz
     ./usr/share/man/man1/lumatrax-tap.1.gz
-    ./usr/share/metainfo/${APP_ID}.metainfo.xml)
+    ./usr/share/metainfo/${APP_ID}.metainfo.xml
+    ./usr/share/metainfo/${APP_ID}.Review.metainfo.xml)
 foreach(side 16 24 32 48 64 128 256)
     list(APPEND expected ./usr/share/icons/hicolor/${side}x${side}/apps/${APP_ID}.png)
 endforeach()
@@ -80,14 +84,16 @@ endforeach()
 # Unpacked: no run path, valid desktop files, and a simulator that starts from there.
 set(root ${out}/root)
 run(dpkg-deb -x ${debs} ${root})
-foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge)
+foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge lumatrax-review)
     run(readelf -d ${root}/usr/bin/${program})
     if(output MATCHES "RPATH|RUNPATH")
         message(FATAL_ERROR "${program} carries a run path:\n${output}")
     endif()
 endforeach()
-run(desktop-file-validate ${root}/usr/share/applications/${APP_ID}.desktop)
-run(appstreamcli validate --no-net ${root}/usr/share/metainfo/${APP_ID}.metainfo.xml)
+foreach(id ${APP_ID} ${APP_ID}.Review)
+    run(desktop-file-validate ${root}/usr/share/applications/${id}.desktop)
+    run(appstreamcli validate --no-net ${root}/usr/share/metainfo/${id}.metainfo.xml)
+endforeach()
 run(${root}/usr/bin/lumatrax-sim --help)
 expect("lumatrax-sim --help" "${output}" "--reject-share")
 expect("lumatrax-sim --help" "${output}" "--replay")
@@ -98,9 +104,15 @@ expect("lumatrax-judge --help" "${output}" "--guides")
 
 run(${root}/usr/bin/lumatrax-judge --version)
 expect("lumatrax-judge --version" "${output}" "^lumatrax-judge 1\\.1\n$")
+# The review window's help and version need no display.
+run(${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QT_QPA_PLATFORM
+    ${root}/usr/bin/lumatrax-review --help)
+expect("lumatrax-review --help" "${output}" "--guides")
+run(${root}/usr/bin/lumatrax-review --version)
+expect("lumatrax-review --version" "${output}" "^lumatrax-review 1\\.1\n$")
 
 # The manual pages: each names its program; the judge's describes its options.
-foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge)
+foreach(program lumatrax lumatrax-sim lumatrax-tap lumatrax-judge lumatrax-review)
     run(gzip -dc ${root}/usr/share/man/man1/${program}.1.gz)
     expect("${program}.1" "${output}" "^\\.TH [^\n]+\n\\.SH NAME\n${program} \\\\- ")
 endforeach()

@@ -15,11 +15,12 @@ int main(int argc, char* argv[])
         return 2;
     }
     const qint64 frames = std::atoll(argv[2]);
-    const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
-    const double share = argc > 4 ? std::atof(argv[4]) : 0.1;
+    lumatrax::test::BatchOptions batch;
+    batch.seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
+    batch.rejectShare = argc > 4 ? std::atof(argv[4]) : 0.1;
     QFile out(QString::fromLocal8Bit(argv[1]));
-    const QByteArray file = lumatrax::test::simulatedBatch(frames, seed, share);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(file) != file.size()) {
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        !lumatrax::test::writeSimulatedBatch(out, frames, batch) || !out.flush()) {
         std::fprintf(stderr, "make-batch-capture: %s: %s\n", argv[1],
                      qPrintable(out.errorString()));
         return 1;

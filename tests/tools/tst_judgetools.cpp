@@ -383,6 +383,8 @@ void TestJudgeTools::everyProgramTellsItsVersion_data()
                          << QByteArray("lumatrax-tap 1.1\n");
     QTest::newRow("judge") << QStringLiteral(LUMATRAX_JUDGE_PROGRAM)
                            << QByteArray("lumatrax-judge 1.1\n");
+    QTest::newRow("review") << QStringLiteral(LUMATRAX_REVIEW_PROGRAM)
+                            << QByteArray("lumatrax-review 1.1\n");
 }
 
 void TestJudgeTools::everyProgramTellsItsVersion()

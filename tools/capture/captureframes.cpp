@@ -1,0 +1,96 @@
+#include "tools/capture/captureframes.h"
+
+#include "link/protocol.h"
+
+#include <QFileInfo>
+#include <QtEndian>
+
+namespace lumatrax {
+
+std::optional<QString> CaptureFrames::open(const QString& path)
+{
+    m_model.reset();
+    m_reads = {};
+    m_offset = 0;
+    m_fileSize = 0;
+    m_readStart.reset();
+    m_greetings = 0;
+    m_finished = false;
+    if (auto refused = m_reader.open(path))
+        return refused;
+    m_fileSize = QFileInfo(path).size();
+    return std::nullopt;
+}
+
+const CaptureFrame* CaptureFrames::next()
+{
+    while (const auto record = m_reader.next()) {
+        m_offset = m_reader.lastRecordEnd();
+        const std::int64_t at = m_offset - kCaptureRecordHeadLength - record->bytes.size();
+        if (m_reader.followsDamage()) {
+            m_model.gap(); // as the judge: no read joins bytes from both sides of damage
+            m_readStart.reset();
+        }
+        const ProgramModel::Step step = m_model.feed(*record);
+        if (m_model.greetings() != m_greetings) {
+            m_greetings = m_model.greetings(); // the program emptied its receive buffer
+            m_readStart.reset();
+        }
+        if (step.toReceiver && !m_readStart)
+            m_readStart = at;
+        if (!step.read)
+            continue;
+        m_reads.add(step.read->bytes.size());
+        const std::int64_t start = m_readStart.value_or(at);
+        m_readStart.reset();
+        if (!decodeFrame(step.read->bytes, m_frame.samples))
+            continue;
+        m_frame.offset = start;
+        m_frame.atUs = step.read->atUs;
+        return &m_frame;
+    }
+    if (!m_finished) {
+        m_finished = true;
+        (void)m_model.finish(); // a session greeted too late for its check still counts
+    }
+    return nullptr;
+}
+
+bool FrameFetcher::open(const QString& path)
+{
+    m_file.close();
+    m_file.setFileName(path);
+    // A frame is a few hundred bytes anywhere in the file: no read-ahead to throw away.
+    return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+std::optional<SampleArray> FrameFetcher::fetch(std::int64_t offset)
+{
+    QByteArray bytes;
+    std::int64_t at = offset;
+    while (bytes.size() < SAMPLES_PER_FRAME) {
+        if (!m_file.seek(at))
+            return std::nullopt;
+        const QByteArray head = m_file.read(kCaptureRecordHeadLength);
+        if (head.size() < kCaptureRecordHeadLength)
+            return std::nullopt;
+        const auto direction = CaptureDirection(head[0]);
+        const qint64 length = qFromLittleEndian<std::uint16_t>(head.constData() + 1);
+        if (direction == CaptureDirection::ToProgram) {
+            const qint64 wanted = std::min<qint64>(length, SAMPLES_PER_FRAME - bytes.size());
+            const QByteArray part = m_file.read(wanted);
+            if (part.size() < wanted)
+                return std::nullopt;
+            bytes += part;
+        } else if (direction != CaptureDirection::ToInstrument) {
+            return std::nullopt;
+        }
+        at += kCaptureRecordHeadLength + length;
+    }
+    SampleArray samples{};
+    if (!decodeFrame(bytes, samples))
+        return std::nullopt;
+    return samples;
+}
+
+} // namespace lumatrax

@@ -1,0 +1,66 @@
+#pragma once
+
+// Goes through a capture once, on a thread of its own: every frame into the frame index, its
+// extremes into the counts over all guide pairs. About ten times a second, and once at the end,
+// it publishes where it stands (counts settled, the drift bins over the frames so far, the
+// program's reads); the window takes that at the screen's pace, never a frame at a time.
+
+#include "tools/capture/captureframes.h"
+#include "tools/capture/drift.h"
+#include "tools/capture/frameextremes.h"
+#include "tools/capture/frameindex.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace lumatrax {
+
+struct LoadProgress
+{
+    std::int64_t position = 0; // bytes of the file gone through
+    std::int64_t fileSize = 0;
+    GuidePairCounts counts; // every frame in the index, settled
+    DriftFold drift;        // the same frames in time bins
+    ReadLengths reads;
+    int greetings = 0;
+    int acknowledged = 0;
+    // What the reading had to say, one sentence each about "the capture": damaged bytes passed
+    // over, an end inside a record, a read error.
+    QStringList warnings;
+    bool finished = false; // the whole file is gone through
+};
+
+class CaptureLoader
+{
+public:
+    // Goes through `frames`, opened, appending to `index`, which must outlive the loader.
+    CaptureLoader(std::unique_ptr<CaptureFrames> frames, FrameIndex& index);
+    // Stops going through the capture and waits for the thread.
+    ~CaptureLoader();
+    CaptureLoader(const CaptureLoader&) = delete;
+    CaptureLoader& operator=(const CaptureLoader&) = delete;
+
+    // Counts every publication, so a reader can tell whether there is anything new.
+    [[nodiscard]] std::uint64_t revision() const { return m_revision.load(); }
+    [[nodiscard]] LoadProgress progress() const;
+
+private:
+    void run(const std::stop_token& stop);
+    void publish(bool finished);
+
+    std::unique_ptr<CaptureFrames> m_frames;
+    FrameIndex& m_index;
+    GuidePairCounts m_counts; // the thread's own
+    mutable std::mutex m_mutex;
+    LoadProgress m_published; // under m_mutex
+    std::atomic<std::uint64_t> m_revision{0};
+    std::jthread m_thread; // last: starts once everything above is made, stops first
+};
+
+} // namespace lumatrax
