@@ -13,6 +13,7 @@
 #include "tools/capture/captureframecounter.h"
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/capturereader.h"
+#include "tools/capture/capturewriter.h"
 #include "tools/capture/replayscript.h"
 #include "tools/sim/simulator.h"
 
@@ -745,10 +746,14 @@ void TestCapture::tapEndsCleanly()
     PortEnd port(link);
     QVERIFY(port.write(kGreeting));
     QCOMPARE(port.read(1), kAck);
+    // The capture is locked while the tap writes it, and let go at its end.
+    QFile held(capture);
+    QVERIFY(held.open(QIODevice::ReadOnly) && CaptureWriter::isBeingWritten(held.handle()));
 
     if (pulled)
         sim.instrument().pullPlug();
     QCOMPARE(tap.end(pulled ? 0 : SIGINT), exitCode);
+    QVERIFY(!CaptureWriter::isBeingWritten(held.handle()));
     QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
     QVERIFY(!QFileInfo(link).isSymLink());
     const CaptureContents contents = readCapture(capture);
