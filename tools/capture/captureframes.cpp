@@ -1,9 +1,12 @@
 #include "tools/capture/captureframes.h"
 
 #include "link/protocol.h"
+#include "tools/capture/capturewriter.h"
 
 #include <QFileInfo>
 #include <QtEndian>
+
+#include <fcntl.h>
 
 namespace lumatrax {
 
@@ -15,11 +18,38 @@ std::optional<QString> CaptureFrames::open(const QString& path)
     m_fileSize = 0;
     m_readStart.reset();
     m_greetings = 0;
-    m_finished = false;
+    m_writing = false;
+    m_lockProbe.close();
     if (auto refused = m_reader.open(path))
         return refused;
     m_fileSize = QFileInfo(path).size();
+    // Without waiting for a writer, should it be a named pipe.
+    if (const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd >= 0)
+        (void)m_lockProbe.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     return std::nullopt;
+}
+
+bool CaptureFrames::isBeingWritten()
+{
+    m_writing = m_lockProbe.isOpen() && CaptureWriter::isBeingWritten(m_lockProbe.handle());
+    if (m_lockProbe.isOpen())
+        m_fileSize = std::max<std::int64_t>(m_fileSize, m_lockProbe.size());
+    return m_writing;
+}
+
+void CaptureFrames::finish()
+{
+    (void)m_model.finish();
+}
+
+QStringList CaptureFrames::warnings() const
+{
+    QStringList said = m_reader.warnings();
+    if (m_writing && m_reader.endsInsideRecord() && !said.isEmpty())
+        said.removeLast(); // the reader says a cut last
+    return said;
 }
 
 const CaptureFrame* CaptureFrames::next()
@@ -48,10 +78,6 @@ const CaptureFrame* CaptureFrames::next()
         m_frame.offset = start;
         m_frame.atUs = step.read->atUs;
         return &m_frame;
-    }
-    if (!m_finished) {
-        m_finished = true;
-        (void)m_model.finish(); // a session greeted too late for its check still counts
     }
     return nullptr;
 }
