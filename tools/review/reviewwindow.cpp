@@ -14,6 +14,7 @@
 #include "tools/review/framesexport.h"
 #include "tools/review/frameview.h"
 #include "tools/review/pictureview.h"
+#include "tools/review/reviewtext.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -69,17 +70,6 @@ std::optional<GuidePositions> recalledGuides(const QSettings& settings, const QS
         guides.lower < 0 || guides.lower > 100)
         return std::nullopt;
     return guides;
-}
-
-QString verdictWords(const Verdict& v)
-{
-    if (v.aboveUpper && v.belowLower)
-        return QStringLiteral("REJECT, above the upper guide and below the lower");
-    if (v.aboveUpper)
-        return QStringLiteral("REJECT, above the upper guide");
-    if (v.belowLower)
-        return QStringLiteral("REJECT, below the lower guide");
-    return QStringLiteral("ACCEPT");
 }
 
 } // namespace
@@ -392,16 +382,7 @@ void ReviewWindow::showCounts()
     m_ui.accepted->setText(QString::number(s.accepted));
     m_ui.upper->setText(QString::number(s.rejectedAbove + s.rejectedBoth));
     m_ui.lower->setText(QString::number(s.rejectedBelow + s.rejectedBoth));
-    m_ui.breakdown->setText(
-        QStringLiteral("%1 frames%2: %3 accepted, %4 rejected above only, %5 "
-                       "below only, %6 both; %7 % rejected")
-            .arg(s.frames)
-            .arg(m_session && !isLoaded() ? QStringLiteral(" so far") : QString())
-            .arg(s.accepted)
-            .arg(s.rejectedAbove)
-            .arg(s.rejectedBelow)
-            .arg(s.rejectedBoth)
-            .arg(100.0 * s.rejectShare(), 0, 'f', 2));
+    m_ui.breakdown->setText(countsText(s, m_session && !isLoaded()));
 }
 
 void ReviewWindow::showDrift()
@@ -427,16 +408,7 @@ void ReviewWindow::showPicture()
 {
     const BatchPicture& p = m_session->picture;
     m_ui.picture->setImage(p.screen);
-    QString traces = p.tracesComplete ? QStringLiteral("every trace")
-                                      : QStringLiteral("%1 traces so far").arg(p.tracesDrawn);
-    QString rejects;
-    if (p.rejectsDrawn < p.rejected)
-        rejects = QStringLiteral("rejects in amber: %1 of %2, evenly sampled")
-                      .arg(p.rejectsDrawn)
-                      .arg(p.rejected);
-    else
-        rejects = QStringLiteral("rejects in amber: all %1").arg(p.rejected);
-    m_ui.pictureNote->setText(traces + QStringLiteral("; ") + rejects);
+    m_ui.pictureNote->setText(pictureText(p));
 }
 
 void ReviewWindow::showCaptureInfo()
@@ -444,30 +416,11 @@ void ReviewWindow::showCaptureInfo()
     if (!m_session)
         return;
     const Session& s = *m_session;
-    QString info =
-        QStringLiteral("Captured from %1 on %2; %3 frames%4; the program's reads: %5.")
-            .arg(wallClockUtc(s.header.startedAtUs, 0),
-                 s.header.device.isEmpty() ? QStringLiteral("(no device named)") : s.header.device)
-            .arg(s.progress.counts.frames())
-            .arg(s.progress.finished ? QString() : QStringLiteral(" so far"))
-            .arg(describeReadLengths(s.progress.reads));
-    // What was skipped or cut, as the judge says it.
-    for (const QString& warning : s.progress.warnings)
-        info += QStringLiteral("\nWarning: ") + warning + QLatin1Char('.');
-    if (s.progress.finished && s.progress.acknowledged == 0)
-        info += QStringLiteral("\nThe instrument never acknowledged the program in this capture "
-                               "(%1 greetings): it holds no frames.")
-                    .arg(s.progress.greetings);
-    m_ui.captureInfo->setText(info);
+    m_ui.captureInfo->setText(captureInfoText(s.header, s.progress));
     const auto warning = readLengthWarning(s.progress.reads);
     m_ui.readWarning->setVisible(warning.has_value());
     if (warning)
-        m_ui.readWarning->setText(
-            QStringLiteral("Warning: %1. A read that takes the head of the next "
-                           "burst shifts every later frame: check the adapter's "
-                           "latency timer and that the instrument pauses "
-                           "between pieces.")
-                .arg(*warning));
+        m_ui.readWarning->setText(readShiftText(*warning));
 }
 
 void ReviewWindow::showTitle()
@@ -522,7 +475,7 @@ void ReviewWindow::showFrame(qint64 frame)
                                 .arg(frame + 1)
                                 .arg(s.index.size())
                                 .arg(wallClockUtc(s.header.startedAtUs, indexed.atUs),
-                                     captureClock(indexed.atUs), verdictWords(verdict)));
+                                     captureClock(indexed.atUs), verdictText(verdict)));
     m_ui.strip->setCurrent(indexed.atUs);
 }
 
@@ -587,27 +540,8 @@ void ReviewWindow::teach()
         return;
     }
     setGuides(taught->guides);
-    QString note = QStringLiteral("Taught from %1 frames, %2: the narrowest band that accepts at "
-                                  "least %3 of them is %4,%5 (it accepts %6); widened by %7: "
-                                  "%8,%9.")
-                       .arg(taught->frames)
-                       .arg(stretch)
-                       .arg(taught->needed)
-                       .arg(taught->narrowest.upper)
-                       .arg(taught->narrowest.lower)
-                       .arg(taught->kept)
-                       .arg(request.margin)
-                       .arg(taught->guides.upper)
-                       .arg(taught->guides.lower)
-                       .toHtmlEscaped();
-    // Said first: frames shifted by the read rule teach the wrong band.
-    if (m_session->progress.reads.drawWarning())
-        note = QStringLiteral("<span style=\"color:%1; background:black\">The program's reads may "
-                              "have shifted these frames (see the warning above): the taught "
-                              "guides may not fit the pieces.</span> ")
-                   .arg(QLatin1String(kReviewAmber)) +
-               note;
-    m_ui.teachNote->setText(note);
+    m_ui.teachNote->setText(
+        taughtText(*taught, stretch, request.margin, m_session->progress.reads.drawWarning()));
 }
 
 void ReviewWindow::copySortingResult()
