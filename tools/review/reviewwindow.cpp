@@ -293,9 +293,13 @@ bool ReviewWindow::isPictureComplete() const
     if (!m_session)
         return false;
     const BatchPicture& p = m_session->picture;
+    const bool atGuides = p.rejectGuides && p.rejectGuides->upper == m_guides.upper &&
+                          p.rejectGuides->lower == m_guides.lower;
+    // A capture still written: every trace so far, the rejects as they join the layer.
+    if (isFollowing())
+        return atGuides && p.tracesDrawn == counts().frames;
     // The reject layer at the guides shown, over every frame indexed.
-    return p.tracesComplete && p.rejectGuides && p.rejectGuides->upper == m_guides.upper &&
-           p.rejectGuides->lower == m_guides.lower && p.rejected == counts().rejected();
+    return p.tracesComplete && atGuides && p.rejected == counts().rejected();
 }
 
 QByteArray ReviewWindow::sortingResultText() const

@@ -50,7 +50,9 @@ public:
     [[nodiscard]] bool isLoaded() const;
     // A capture the tap still writes, gone through as far as it is written: more will come.
     [[nodiscard]] bool isFollowing() const;
-    // Every trace is drawn and the rejects at the guides on the sliders.
+    // Every trace is drawn and the rejects at the guides on the sliders; of a capture followed,
+    // every trace so far, and the rejects as they joined the picture (sampled, when there are
+    // more than it draws).
     [[nodiscard]] bool isPictureComplete() const;
     // The Sorting Result lines as lumatrax-judge --report prints them.
     [[nodiscard]] QByteArray sortingResultText() const;
