@@ -26,6 +26,7 @@
 #include <map>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 using namespace lumatrax;
 
@@ -273,6 +274,12 @@ void TestReview::reviewWindowCountsAsTheJudge()
         window.openCapture(notes);
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().endsWith(u"is not a Lumatrax capture"));
+        // Nor a named pipe, said at once rather than waited on for a writer.
+        const QString pipe = m_dir.filePath(QStringLiteral("line.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        window.openCapture(pipe);
+        QCOMPARE(messages.size(), 2);
+        QVERIFY(messages.last().contains(u"not a regular file"));
         QCOMPARE(window.counts(), judgeCapture(capture, {25, 75}).summary);
     }
     // The table of its frames is written by the writer's rule, but never over the capture.

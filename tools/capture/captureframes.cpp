@@ -3,10 +3,13 @@
 #include "link/protocol.h"
 #include "tools/capture/capturewriter.h"
 
-#include <QFileInfo>
 #include <QtEndian>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumatrax {
 
@@ -20,14 +23,24 @@ std::optional<QString> CaptureFrames::open(const QString& path)
     m_greetings = 0;
     m_writing = false;
     m_lockProbe.close();
+    // A regular file only: its frames are read again by their place, and by more than one
+    // reader. Looked at without waiting, should it be a named pipe that no one writes.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("%1 is not a regular file: the frames of a capture are read again "
+                              "by their place in its file (copy the capture to a file first)")
+            .arg(path);
+    }
+    (void)m_lockProbe.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     if (auto refused = m_reader.open(path))
         return refused;
-    m_fileSize = QFileInfo(path).size();
-    // Without waiting for a writer, should it be a named pipe.
-    if (const int fd =
-            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        fd >= 0)
-        (void)m_lockProbe.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    m_fileSize = m_lockProbe.size();
     return std::nullopt;
 }
 

@@ -45,7 +45,8 @@ public:
     // (durable every quarter second) is read within half a second of its reading it.
     static constexpr std::chrono::milliseconds kFollowInterval{200};
 
-    // Opens the capture; the reason, naming the file, when it is refused or cannot be read.
+    // Opens the capture, a regular file; the reason, naming the file, when it is refused or
+    // cannot be read.
     [[nodiscard]] std::optional<QString> open(const QString& path);
 
     // The next frame, or nothing at the end of the bytes written so far or where reading ends
