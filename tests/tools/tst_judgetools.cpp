@@ -25,6 +25,8 @@
 #include <unistd.h>
 
 using namespace lumatrax;
+using test::captureOf;
+using test::spanning;
 
 namespace {
 
@@ -50,29 +52,6 @@ Run run(const char* program, const QStringList& arguments,
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
-}
-
-// A frame whose samples run between two bytes: the first sample at `top`, the second at
-// `bottom`, the rest at the byte between.
-QByteArray spanning(int top, int bottom)
-{
-    QByteArray samples(SAMPLES_PER_FRAME, char((top + bottom) / 2));
-    samples[0] = char(top);
-    samples[1] = char(bottom);
-    return samples;
-}
-
-// A capture of a greeted, acknowledged and running program with these frames, 5 ms apart.
-QByteArray captureOf(const QList<QByteArray>& frames)
-{
-    QByteArray file = encodeCaptureHeader({});
-    test::appendRunStart(file);
-    std::int64_t at = 5'000;
-    for (const QByteArray& samples : frames) {
-        appendCaptureRecord(file, I, at, samples + QByteArray(10, char(128)));
-        at += 5'000;
-    }
-    return file;
 }
 
 bool save(const QString& path, const QByteArray& bytes)
