@@ -497,7 +497,8 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
                    QStringLiteral("--frames"), QStringLiteral("--csv"), table});
     QCOMPARE(judge.end(), 3); // judged, with the warning its uneven reads draw
     const QString out = judge.output();
-    QVERIFY2(out.contains(u"\n0.031000 ACCEPT 0 0\n") && out.contains(u"\n0.025000 REJECT 1 1\n"),
+    QVERIFY2(out.contains(u"\n0.031000 ACCEPT 0 0 1970-01-01T00:00:00.031Z\n") &&
+                 out.contains(u"\n0.025000 REJECT 1 1 1970-01-01T00:00:00.025Z\n"),
              qPrintable(out));
     for (const char* line : {"frames          8\n", "accepted        5\n", "rejected both   1\n",
                              "reject share    37.50 %\n"})
@@ -506,7 +507,7 @@ void TestCapture::judgePrintsFramesSummaryAndTable()
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = csv.readAll().split('\n');
     QCOMPARE(rows.size(), 1 + 8 + 1);
-    QCOMPARE(rows[1].split(',').size(), 4 + SAMPLES_PER_FRAME);
+    QCOMPARE(rows[1].split(',').size(), 4 + SAMPLES_PER_FRAME + 1); // the wall clock last
     QVERIFY(rows[1].startsWith("0.005000,ACCEPT,0,0,-1,-1,"));
 
     // A table never goes over the capture it is made of.

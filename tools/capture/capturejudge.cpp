@@ -146,13 +146,15 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
             continue;
         outcome.summary.add(*verdict);
         if (onFrame)
-            onFrame(JudgedFrame{step.read->atUs, *verdict, judge.samples()});
+            onFrame(JudgedFrame{step.read->atUs, *verdict, judge.samples(),
+                                reader.header().startedAtUs});
     }
     [[maybe_unused]] const auto lastCheck = model.finish();
     outcome.warnings = reader.warnings();
     if (const auto shifted = readLengthWarning(outcome.reads))
         outcome.warnings << *shifted;
     outcome.skipped = reader.skips();
+    outcome.header = reader.header();
     outcome.greetings = model.greetings();
     outcome.acknowledged = model.acknowledged();
     return outcome;

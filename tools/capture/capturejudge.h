@@ -111,6 +111,7 @@ struct JudgedFrame
     std::int64_t atUs = 0; // when the read that made it ended, since the capture began
     Verdict verdict;
     const SampleArray& samples;
+    std::int64_t startedAtUs = 0; // the capture's wall-clock start, µs since 1970-01-01 UTC
 };
 
 struct JudgeOutcome
@@ -120,6 +121,7 @@ struct JudgeOutcome
     // (damage skipped, an end inside a record, a read error), then the read-length warning.
     QStringList warnings;
     std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
+    CaptureHeader header;                     // when the capture began, and on which device
     int greetings = 0;
     int acknowledged = 0;
     JudgeSummary summary;
