@@ -100,7 +100,8 @@ private:
     qint64 m_firstLonger = 0;
 };
 
-// The read lengths in words, one line: "210 to 248 bytes, most often 248 (12 differ)".
+// The read lengths in words, one line: "all 210 bytes", or "210 to 248 bytes, 40 of 52 of them 248
+// bytes".
 [[nodiscard]] QString describeReadLengths(const ReadLengths& lengths);
 // The warning the reads draw, as a sentence, or nothing: "2439 of 2439 reads were longer than
 // 210 bytes (most often 248): every frame after the first may be shifted".
