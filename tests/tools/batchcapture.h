@@ -37,16 +37,18 @@ inline QByteArray spanning(int top, int bottom)
     return samples;
 }
 
-// A capture of a greeted, acknowledged and running program with these frames, 5 ms apart.
-inline QByteArray captureOf(const QList<QByteArray>& frames)
+// A capture of a greeted, acknowledged and running program with these frames, the first 5 ms
+// after the start, then `spacingUs` apart.
+inline QByteArray captureOf(const QList<QByteArray>& frames, std::int64_t spacingUs = 5'000,
+                            const CaptureHeader& header = {})
 {
-    QByteArray file = encodeCaptureHeader({});
+    QByteArray file = encodeCaptureHeader(header);
     appendRunStart(file);
     std::int64_t at = 5'000;
     for (const QByteArray& samples : frames) {
         appendCaptureRecord(file, CaptureDirection::ToProgram, at,
                             samples + QByteArray(10, char(128)));
-        at += 5'000;
+        at += spacingUs;
     }
     return file;
 }

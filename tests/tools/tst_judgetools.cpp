@@ -25,6 +25,8 @@
 #include <unistd.h>
 
 using namespace lumatrax;
+using test::captureOf;
+using test::spanning;
 
 namespace {
 
@@ -50,29 +52,6 @@ Run run(const char* program, const QStringList& arguments,
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
-}
-
-// A frame whose samples run between two bytes: the first sample at `top`, the second at
-// `bottom`, the rest at the byte between.
-QByteArray spanning(int top, int bottom)
-{
-    QByteArray samples(SAMPLES_PER_FRAME, char((top + bottom) / 2));
-    samples[0] = char(top);
-    samples[1] = char(bottom);
-    return samples;
-}
-
-// A capture of a greeted, acknowledged and running program with these frames, 5 ms apart.
-QByteArray captureOf(const QList<QByteArray>& frames)
-{
-    QByteArray file = encodeCaptureHeader({});
-    test::appendRunStart(file);
-    std::int64_t at = 5'000;
-    for (const QByteArray& samples : frames) {
-        appendCaptureRecord(file, I, at, samples + QByteArray(10, char(128)));
-        at += 5'000;
-    }
-    return file;
 }
 
 bool save(const QString& path, const QByteArray& bytes)
@@ -281,7 +260,8 @@ void TestJudgeTools::commandLinesEndAsTheySay_data()
 {
     // Each run in a directory of its own holding cap.lmxcap (five frames), a hard link to it
     // same.lmxcap, bad.lmxcap (three frames), long.lmxcap (a read that may shift the frames),
-    // empty.lmxcap (no frames) and ro/out.csv in a read-only directory. Standard output is a file.
+    // empty.lmxcap (no frames), creep.lmxcap (below) and ro/out.csv in a read-only directory.
+    // Standard output is a file, standard input a pipe.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("outStart"); // empty: nothing on standard output
@@ -323,6 +303,25 @@ void TestJudgeTools::commandLinesEndAsTheySay_data()
     row("a BMP picture", {"cap.lmxcap", "--plot", "p.bmp"}, 0, "guides ", {}, "p.bmp", "BM");
     row("judged with a warning", {"long.lmxcap"}, 3, "guides ", "warning: ");
     row("no frames", {"cap.lmxcap", "--bad", "empty.lmxcap"}, 1, {}, "holds no frames");
+    // creep.lmxcap: started 2026-12-07T10:11:12.345Z on /dev/ttyUSB0, five frames 30 minutes
+    // apart (bins of 72 s) whose highest samples lie 24.6, 16.0, 8.2, 4.3 and 2.3 steps inside
+    // guide 25 and whose lowest lie 14.5 steps inside guide 75.
+    row("the drift of a batch creeping up, the bins on standard output",
+        {"creep.lmxcap", "--guides", "25,75", "--drift", "--drift-csv", "-"}, 0,
+        "start_s,end_s,frames,upper_rejects,",
+        "started         2026-12-07T10:11:12.345Z\ndevice          /dev/ttyUSB0\n"
+        "drift upper: margin 24.6 -> 2.3 steps (median of the first and last bin), -11.4 "
+        "steps/hour; within 3 steps since 01:58:48\n"
+        "drift lower: margin 14.5 -> 14.5 steps (median of the first and last bin), 0.0 "
+        "steps/hour; never within 3 steps\n");
+    row("the bins over the table", {"cap.lmxcap", "--drift", "--csv", "x", "--drift-csv", "x"}, 2,
+        {}, "--csv x and --drift-csv x are the same file", "x");
+    row("each frame's wall-clock time", {"creep.lmxcap", "--guides", "25,75", "--frames"}, 0,
+        "time_s verdict above_upper below_lower utc\n0.005000 ACCEPT 0 0 "
+        "2026-12-07T10:11:12.350Z\n",
+        {});
+    row("teaching from a pipe, which cannot be read twice", {"/dev/stdin", "--teach"}, 2, {},
+        "--teach reads the capture twice, and /dev/stdin can be read only once");
     row("a directory that takes no new file: never rewritten in place",
         {"cap.lmxcap", "--csv", "ro/out.csv"}, 1, {}, "ro/out.csv: Permission denied", "ro/out.csv",
         "earlier\n");
@@ -344,9 +343,16 @@ void TestJudgeTools::commandLinesEndAsTheySay()
                                           spanning(150, 100), spanning(128, 128)});
     const QByteArray bad = captureOf({spanning(250, 128), spanning(128, 5), spanning(128, 128)});
     const QByteArray longReads = captureOf({spanning(150, 100) + QByteArray(90, char(128))});
+    CaptureHeader started;
+    started.startedAtUs = 1'796'638'272'345'000;
+    started.device = QStringLiteral("/dev/ttyUSB0");
+    const QByteArray creep = captureOf({spanning(128, 100), spanning(150, 100), spanning(170, 100),
+                                        spanning(180, 100), spanning(185, 100)},
+                                       1'800'000'000, started);
     QVERIFY(dir.mkpath(QStringLiteral("ro")) && save(dir.filePath("cap.lmxcap"), capture) &&
             save(dir.filePath("bad.lmxcap"), bad) && save(dir.filePath("long.lmxcap"), longReads) &&
             save(dir.filePath("empty.lmxcap"), captureOf({})) &&
+            save(dir.filePath("creep.lmxcap"), creep) &&
             ::link(QFile::encodeName(dir.filePath("cap.lmxcap")).constData(),
                    QFile::encodeName(dir.filePath("same.lmxcap")).constData()) == 0 &&
             save(dir.filePath("ro/out.csv"), "earlier\n") &&
@@ -365,7 +371,7 @@ void TestJudgeTools::commandLinesEndAsTheySay()
     for (const auto& [name, start] :
          {std::pair{QStringLiteral("stdout"), outStart}, std::pair{written, writtenStart}}) {
         QFile file(dir.filePath(name));
-        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(64) : QByteArray();
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(128) : QByteArray();
         QVERIFY2(name.isEmpty() || (start.isEmpty() ? bytes.isEmpty() : bytes.startsWith(start)),
                  qPrintable(name));
     }

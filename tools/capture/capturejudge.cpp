@@ -95,14 +95,14 @@ QString describeReadLengths(const ReadLengths& lengths)
 {
     if (lengths.reads() == 0)
         return QStringLiteral("none");
-    const QString range =
-        lengths.shortest() == lengths.longest()
-            ? QStringLiteral("%1 bytes").arg(lengths.shortest())
-            : QStringLiteral("%1 to %2 bytes").arg(lengths.shortest()).arg(lengths.longest());
-    return QStringLiteral("%1, most often %2 (%3 differ)")
-        .arg(range)
-        .arg(lengths.mostCommon())
-        .arg(lengths.differing());
+    if (lengths.shortest() == lengths.longest())
+        return QStringLiteral("all %1 bytes").arg(lengths.shortest());
+    return QStringLiteral("%1 to %2 bytes, %3 of %4 of them %5 bytes")
+        .arg(lengths.shortest())
+        .arg(lengths.longest())
+        .arg(lengths.reads() - lengths.differing())
+        .arg(lengths.reads())
+        .arg(lengths.mostCommon());
 }
 
 std::optional<QString> readLengthWarning(const ReadLengths& lengths)
@@ -146,13 +146,15 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
             continue;
         outcome.summary.add(*verdict);
         if (onFrame)
-            onFrame(JudgedFrame{step.read->atUs, *verdict, judge.samples()});
+            onFrame(JudgedFrame{step.read->atUs, *verdict, judge.samples(),
+                                reader.header().startedAtUs});
     }
     [[maybe_unused]] const auto lastCheck = model.finish();
     outcome.warnings = reader.warnings();
     if (const auto shifted = readLengthWarning(outcome.reads))
         outcome.warnings << *shifted;
     outcome.skipped = reader.skips();
+    outcome.header = reader.header();
     outcome.greetings = model.greetings();
     outcome.acknowledged = model.acknowledged();
     return outcome;

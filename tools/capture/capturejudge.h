@@ -100,7 +100,8 @@ private:
     qint64 m_firstLonger = 0;
 };
 
-// The read lengths in words, one line: "210 to 248 bytes, most often 248 (12 differ)".
+// The read lengths in words, one line: "all 210 bytes", or "210 to 248 bytes, 40 of 52 of them 248
+// bytes".
 [[nodiscard]] QString describeReadLengths(const ReadLengths& lengths);
 // The warning the reads draw, as a sentence, or nothing: "2439 of 2439 reads were longer than
 // 210 bytes (most often 248): every frame after the first may be shifted".
@@ -111,6 +112,7 @@ struct JudgedFrame
     std::int64_t atUs = 0; // when the read that made it ended, since the capture began
     Verdict verdict;
     const SampleArray& samples;
+    std::int64_t startedAtUs = 0; // the capture's wall-clock start, µs since 1970-01-01 UTC
 };
 
 struct JudgeOutcome
@@ -120,6 +122,7 @@ struct JudgeOutcome
     // (damage skipped, an end inside a record, a read error), then the read-length warning.
     QStringList warnings;
     std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
+    CaptureHeader header;                     // when the capture began, and on which device
     int greetings = 0;
     int acknowledged = 0;
     JudgeSummary summary;

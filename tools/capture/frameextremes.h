@@ -37,6 +37,10 @@ struct GuideLimits
     int lower = 0; // 0..101
 };
 [[nodiscard]] GuideLimits guideLimits(FrameExtremes extremes);
+// The same limits for a frame whose highest sample lies at `highest` twips and its lowest at
+// `lowest` (on the designed screen): the rule itself, which guideLimits() keeps per sample. An
+// upper limit of -1 for a height above guide 0, which no sample's height is.
+[[nodiscard]] GuideLimits guideLimitsAt(std::int16_t highest, std::int16_t lowest);
 
 // The window's verdict on a frame of these extremes, on the designed scope screen.
 [[nodiscard]] Verdict verdictAt(FrameExtremes extremes, GuidePositions guides);

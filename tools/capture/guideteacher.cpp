@@ -1,5 +1,7 @@
 #include "tools/capture/guideteacher.h"
 
+#include "tools/capture/frameextremes.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -15,33 +17,20 @@ constexpr int kMaxMiddleSum = 2 * int(kScreenHeightTwips);
 GuideTeacher::GuideTeacher()
     : m_limits(std::size_t(kPositions * kPositions), 0),
       m_middles(std::size_t(kMaxMiddleSum + 1), 0)
-{
-    for (int v = 0; v < kPositions; ++v)
-        m_guideHeights[std::size_t(v)] = guideHeight(kScreenHeightTwips, v);
-}
+{}
 
 void GuideTeacher::add(const SampleArray& samples)
 {
-    std::int16_t highest = m_heights(samples[0]);
-    std::int16_t lowest = highest;
-    for (int i = 1; i < kSegmentsDrawn; ++i) {
-        const std::int16_t y = m_heights(samples[std::size_t(i)]);
-        highest = std::min(highest, y);
-        lowest = std::max(lowest, y);
-    }
-    addEnvelope(highest, lowest);
+    // The highest sample lies highest on the screen, the lowest lowest.
+    const FrameExtremes extremes = extremesOf(samples);
+    addEnvelope(screenHeightOf(extremes.highest), screenHeightOf(extremes.lowest));
 }
 
 void GuideTeacher::addEnvelope(std::int16_t highest, std::int16_t lowest)
 {
-    const auto begin = m_guideHeights.begin();
-    const auto end = m_guideHeights.end();
-    // The largest U whose guide lies at `highest` or above (smaller Y); guide 0 lies at 0.
-    const int upperLimit = int(std::upper_bound(begin, end, highest) - begin) - 1;
-    // The smallest L whose guide lies at `lowest` or below; past 100 when none does.
-    const int lowerLimit = int(std::lower_bound(begin, end, lowest) - begin);
-    if (upperLimit >= 0 && lowerLimit < kPositions)
-        ++m_limits[std::size_t(upperLimit * kPositions + lowerLimit)];
+    const GuideLimits limits = guideLimitsAt(highest, lowest);
+    if (limits.upper >= 0 && limits.lower < kPositions)
+        ++m_limits[std::size_t(limits.upper * kPositions + limits.lower)];
     const int sum = std::clamp(int(highest) + int(lowest), 0, kMaxMiddleSum);
     ++m_middles[std::size_t(sum)];
     ++m_frames;
@@ -107,8 +96,8 @@ std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) con
             const int l = u + width;
             if (count[cell(u, l)] < taught.needed)
                 continue;
-            const double distance = std::abs(double(m_guideHeights[std::size_t(u)]) +
-                                             m_guideHeights[std::size_t(l)] - median);
+            const double distance = std::abs(double(guideHeight(kScreenHeightTwips, u)) +
+                                             guideHeight(kScreenHeightTwips, l) - median);
             if (!found || distance < bestDistance) {
                 found = true;
                 bestDistance = distance;

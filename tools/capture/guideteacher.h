@@ -9,13 +9,13 @@
 // above the upper guide's height and none below the lower guide's (a sample level with a guide is
 // inside). So a frame whose highest sample lies at height h and whose lowest at height l is
 // accepted for every U up to the largest value whose guide lies at h or above, and every L from
-// the smallest value whose guide lies at l or below: the teacher keeps one count per such pair of
-// limits (101 x 101), so memory stays level however long the capture.
+// the smallest value whose guide lies at l or below (guideLimitsAt(), frameextremes.h): the
+// teacher keeps one count per such pair of limits (101 x 101), so memory stays level however
+// long the capture.
 
 #include "display/frameprocessing.h"
 #include "tools/capture/capturejudge.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -65,8 +65,6 @@ private:
     // The median over the frames of (highest + lowest), so twice the median middle height.
     [[nodiscard]] double medianMiddleTwice() const;
 
-    SampleHeights m_heights{kScreenHeightTwips};
-    std::array<std::int16_t, kPositions> m_guideHeights{};
     // m_limits[a * 101 + b]: frames accepted for U <= a and L >= b.
     std::vector<qint64> m_limits;
     // m_middles[h + l]: frames whose highest and lowest heights add up to h + l.

@@ -4,6 +4,9 @@
 #include "common/outputfile.h"
 #include "tools/capture/batchplot.h"
 #include "tools/capture/capturejudge.h"
+#include "tools/capture/drift.h"
+#include "tools/capture/framecsv.h"
+#include "tools/capture/frameextremes.h"
 #include "tools/capture/guideteacher.h"
 #include "tools/capture/reportcounts.h"
 #include "tools/line/toolsupport.h"
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lumatrax;
@@ -40,29 +44,46 @@ own functions on its scope screen of 7215 x 4815 twips: ACCEPT when every sample
 the guides, REJECT otherwise. Prints a summary: frames, accepted, rejected above the upper
 guide only, below the lower guide only, both, and the share rejected; then the program's reads
 and their lengths, with a warning when a read is longer than 210 bytes or reads differ in
-length: a read that took the head of the next burst shifts every later frame.
+length: a read that took the head of the next burst shifts every later frame; then when the
+capture started (UTC) and the instrument's device it was made on.
 
 --teach proposes the guides instead, from a capture of pieces known to be good: the narrowest
 band that accepts --keep percent of its frames, widened by --margin steps on each side, printed
-as "taught guides U,L"; the capture is then judged at those guides. --bad judges a capture of
+as "taught guides U,L"; the capture is then judged at those guides. It reads the capture twice,
+so it refuses one that can be read only once (a pipe, /dev/stdin). --bad judges a capture of
 bad pieces at the same guides and prints how many it catches: "bad caught K of M".
+
+--drift says, after the summary, how close the batch ran to each guide over time, in slider
+steps: a warning before it starts to reject. A frame's margin to the upper guide is its highest
+sample's height less the guide's, to the lower guide the guide's height less its lowest
+sample's, in steps of 48.15 twips: positive inside, 0 (level with the guide) inside, negative
+outside. The frames fall into at most 100 time bins of max(1 s, span / 100), with the 5th
+percentile and the median of each margin per bin. One line per guide, such as "drift upper:
+margin 11.8 -> 4.2 steps (median of the first and last bin), -6.1 steps/hour; within 3 steps
+since 01:23:45", gives the median margins of the first and the last bin, the least-squares
+trend of the bins' medians, and since when (from the capture's start) the last bins' 5th
+percentile margin has been below --warn steps while they rejected under 5 % of their frames
+there; else "never within N steps". The drift forecasts and is no fault: it leaves the exit
+status as it is. With --teach it is that of the capture at the taught guides; --bad has none.
 
 An OUT of - (or /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N) is that open
 descriptor, and the summary then goes to standard error; only one output can go there. A file
 is replaced only once it is complete, with its mode, owner and group; one the user may not
 write, or that cannot be replaced so, is refused before a byte is written. A device or a named
-pipe is written as it stands. No output may be a capture, the other output or the summary's
-standard output. Every input is opened first, and the summary is printed once every output is
-in place. The capture format and the read model are described in
+pipe is written as it stands. No output may be a capture, another output or the summary's
+standard output: names that are one file (a hard link too, not two character devices such as
+/dev/null) are refused in one line. Every input and output is opened and compared before a
+byte is read or written, and the summary is printed once every output is in place. The capture format and the read model are described in
 /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
 
 const char* const kExitAndExamples = R"(
 Exit status:
   0  Judged cleanly.
   1  A capture or an output could not be read or written, or a capture holds no frames.
-  2  Bad options, or two names that are one file.
+  2  Bad options (an empty name; --teach on a capture that can be read only once), or two
+     names that are one file.
   3  Judged, with a warning: reads that may have shifted the frames, or a damaged or cut
-     capture.
+     capture. A drift within --warn steps is no such warning.
 
 Examples:
   lumatrax-judge line.lmxcap --guides 25,75 --report
@@ -73,6 +94,8 @@ Examples:
       The whole batch as one picture, and every frame's samples as a table.
   lumatrax-judge line.lmxcap --csv - | head -3
       The table on standard output, the summary on standard error.
+  lumatrax-judge line.lmxcap --guides 25,75 --drift --drift-csv bins.csv
+      How close the batch ran to each guide, and its time bins as a table.
 )";
 
 constexpr int kExitFailed = 1;
@@ -95,6 +118,9 @@ struct JudgeCommandLine
     QString bad;
     QString plot;
     bool report = false;
+    bool drift = false;
+    int warnSteps = kDefaultDriftWarnSteps;
+    QString driftCsv;
     QString error;
     QString help;
 };
@@ -141,11 +167,13 @@ JudgeCommandLine parse(const QStringList& arguments)
     const QCommandLineOption frames(
         QStringLiteral("frames"),
         QStringLiteral("Also print one line per frame: its time in seconds since the capture "
-                       "began, its verdict, and whether it went above the upper guide and below "
-                       "the lower guide (1 or 0)."));
+                       "began, its verdict, whether it went above the upper guide and below the "
+                       "lower guide (1 or 0), and its wall-clock time in UTC (the capture's start "
+                       "plus its time, ISO 8601 with milliseconds)."));
     const QCommandLineOption csv(QStringLiteral("csv"),
-                                 QStringLiteral("Write each frame's time, verdict and its 200 "
-                                                "samples (byte - 128) to OUT as CSV."),
+                                 QStringLiteral("Write each frame's time, verdict, the two flags, "
+                                                "its 200 samples (byte - 128) and its wall-clock "
+                                                "time in UTC to OUT as CSV."),
                                  QStringLiteral("OUT"));
     const QCommandLineOption teach(
         QStringLiteral("teach"),
@@ -183,7 +211,23 @@ JudgeCommandLine parse(const QStringList& arguments)
                        "in: Tested (frames), Accepted, Upper Reject (frames above the upper "
                        "guide), Lower Reject (below the lower guide); a frame that went both ways "
                        "counts in both, and a line after them says how many did."));
-    parser.addOptions({help, version, guides, frames, csv, teach, keep, margin, bad, plot, report});
+    const QCommandLineOption drift(
+        QStringLiteral("drift"),
+        QStringLiteral("Also print, after the summary, how close the batch ran to each guide "
+                       "over time (see above)."));
+    const QCommandLineOption warn(QStringLiteral("warn"),
+                                  QStringLiteral("With --drift: the margin, in slider steps, below "
+                                                 "which the batch is said to run close to a guide, "
+                                                 "0..100. Default: 3."),
+                                  QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption driftCsv(
+        QStringLiteral("drift-csv"),
+        QStringLiteral("With --drift: write the time bins to OUT as CSV: start and end in "
+                       "seconds since the capture began, frames, rejects at each guide, and the "
+                       "5th percentile and median margin to each guide."),
+        QStringLiteral("OUT"));
+    parser.addOptions({help, version, guides, frames, csv, teach, keep, margin, bad, plot, report,
+                       drift, warn, driftCsv});
 
     JudgeCommandLine result;
     if (!parser.parse(arguments)) {
@@ -216,9 +260,16 @@ JudgeCommandLine parse(const QStringList& arguments)
     result.bad = parser.value(bad);
     result.plot = parser.value(plot);
     result.report = parser.isSet(report);
+    result.drift = parser.isSet(drift);
+    result.driftCsv = parser.value(driftCsv);
     const auto keepShare = parseKeep(parser.value(keep));
     bool marginOk = false;
     result.teaching.margin = parser.value(margin).toInt(&marginOk);
+    bool warnOk = false;
+    result.warnSteps = parser.value(warn).toInt(&warnOk);
+    const int onStandardOutput = int(standardStreamOf(result.csv).has_value()) +
+                                 int(standardStreamOf(result.plot).has_value()) +
+                                 int(standardStreamOf(result.driftCsv).has_value());
     if (result.teach && parser.isSet(guides))
         result.error = QStringLiteral("--teach proposes the guides: give --teach or --guides, not "
                                       "both");
@@ -228,9 +279,13 @@ JudgeCommandLine parse(const QStringList& arguments)
         result.error = QStringLiteral("--keep must be a percentage above 0 and up to 100");
     else if (!marginOk || result.teaching.margin < 0 || result.teaching.margin > 100)
         result.error = QStringLiteral("--margin must be a whole number from 0 to 100");
-    else if (standardStreamOf(result.csv) && standardStreamOf(result.plot))
+    else if (!result.drift && (parser.isSet(warn) || parser.isSet(driftCsv)))
+        result.error = QStringLiteral("--warn and --drift-csv go with --drift");
+    else if (!warnOk || result.warnSteps < 0 || result.warnSteps > 100)
+        result.error = QStringLiteral("--warn must be a whole number from 0 to 100");
+    else if (onStandardOutput > 1)
         result.error = QStringLiteral("only one output can go to standard output (-)");
-    for (const QCommandLineOption* named : {&csv, &bad, &plot}) {
+    for (const QCommandLineOption* named : {&csv, &bad, &plot, &driftCsv}) {
         if (parser.isSet(*named) && parser.value(*named).isEmpty())
             result.error = QStringLiteral("--%1 needs a file name").arg(named->names().first());
     }
@@ -248,14 +303,6 @@ bool plotAsked(int argc, char* argv[])
     return false;
 }
 
-QByteArray csvHeader()
-{
-    QByteArray line = "time_s,verdict,above_upper,below_lower";
-    for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
-        line += ",s" + QByteArray::number(k);
-    return line + '\n';
-}
-
 QByteArray seconds(std::int64_t us)
 {
     return QByteArray::number(double(us) / 1e6, 'f', 6);
@@ -266,19 +313,28 @@ QByteArray verdictWord(const Verdict& v)
     return v.rejected() ? "REJECT" : "ACCEPT";
 }
 
-// Opens an input to see that it can be read, not waiting on a named pipe: what it is (as
-// fileKey()), or nothing once it has said why it cannot.
-std::optional<QByteArray> openInput(const QString& name)
+struct Input
+{
+    QByteArray key;          // as fileKey()
+    bool readsTwice = false; // a file, which opened again reads from its start; not a pipe
+};
+
+// Opens an input to see that it can be read, not waiting on a named pipe: what it is, or
+// nothing once it has said why it cannot.
+std::optional<Input> openInput(const QString& name)
 {
     const int fd =
         ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat status = {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
         complain(QStringLiteral("%1: %2").arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+        if (fd >= 0)
+            ::close(fd);
         return std::nullopt;
     }
-    const QByteArray key = fileKey(fd);
+    const Input input{fileKey(fd), S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)};
     ::close(fd);
-    return key;
+    return input;
 }
 
 // The picture's format by the name's ending; PNG for any other name, "-" too.
@@ -355,8 +411,9 @@ int main(int argc, char* argv[])
     }
 
     // What the judge says goes to standard error while an output takes standard output.
-    const bool outputOnStdout =
-        standardStreamOf(commandLine.csv) || standardStreamOf(commandLine.plot);
+    const bool outputOnStdout = standardStreamOf(commandLine.csv) ||
+                                standardStreamOf(commandLine.plot) ||
+                                standardStreamOf(commandLine.driftCsv);
     FILE* const shown = outputOnStdout ? stderr : stdout;
     HeldText held;
     FILE* const text = held.file();
@@ -372,17 +429,27 @@ int main(int argc, char* argv[])
     for (const QString* input : {&commandLine.file, &commandLine.bad}) {
         if (input->isEmpty())
             continue;
-        const auto key = openInput(*input);
-        if (!key)
+        const auto opened = openInput(*input);
+        if (!opened)
             return kExitFailed;
+        // Teaching goes through the capture once to teach and once more to judge at the
+        // guides taught; a second pass over a pipe would find it drained.
+        if (commandLine.teach && input == &commandLine.file && !opened->readsTwice) {
+            complain(QStringLiteral("--teach reads the capture twice, and %1 can be read only "
+                                    "once (a pipe or a device): save it to a file first")
+                         .arg(*input));
+            return kExitBadOptions;
+        }
         named.emplace_back(input == &commandLine.bad ? QStringLiteral("--bad ") + *input
                                                      : QStringLiteral("the capture ") + *input,
-                           *key);
+                           opened->key);
     }
     OutputFile csv;
     OutputFile picture;
+    OutputFile bins;
     for (auto [file, name, option] : {std::tuple{&csv, &commandLine.csv, "--csv "},
-                                      std::tuple{&picture, &commandLine.plot, "--plot "}}) {
+                                      std::tuple{&picture, &commandLine.plot, "--plot "},
+                                      std::tuple{&bins, &commandLine.driftCsv, "--drift-csv "}}) {
         if (name->isEmpty())
             continue;
         if (const auto failure = file->open(*name, OutputFile::Mode::Replace)) {
@@ -404,7 +471,7 @@ int main(int argc, char* argv[])
     }
 
     // A device or a pipe that takes nothing is told of at once.
-    if (const auto failure = csv.isOpen() ? csv.write(csvHeader()) : std::nullopt) {
+    if (const auto failure = csv.isOpen() ? csv.write(frameCsvHeader()) : std::nullopt) {
         complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
         return kExitFailed;
     }
@@ -445,7 +512,10 @@ int main(int argc, char* argv[])
     }
 
     if (commandLine.frames)
-        print("time_s verdict above_upper below_lower\n");
+        print("time_s verdict above_upper below_lower utc\n");
+    // For the drift: of each frame only its time and its extremes, 10 bytes.
+    std::vector<std::int64_t> frameTimes;
+    std::vector<FrameExtremes> frameExtremes;
 
     std::optional<BatchPlot> plot;
     if (picture.isOpen())
@@ -456,16 +526,16 @@ int main(int argc, char* argv[])
     const JudgeOutcome outcome =
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
             if (commandLine.frames)
-                std::fprintf(text, "%s %s %d %d\n", seconds(frame.atUs).constData(),
+                std::fprintf(text, "%s %s %d %d %s\n", seconds(frame.atUs).constData(),
                              verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
-                             int(frame.verdict.belowLower));
+                             int(frame.verdict.belowLower),
+                             qPrintable(wallClockUtc(frame.startedAtUs, frame.atUs)));
+            if (commandLine.drift) {
+                frameTimes.push_back(frame.atUs);
+                frameExtremes.push_back(extremesOf(frame.samples));
+            }
             if (csv.isOpen()) {
-                QByteArray line = seconds(frame.atUs) + ',' + verdictWord(frame.verdict) + ',' +
-                                  QByteArray::number(int(frame.verdict.aboveUpper)) + ',' +
-                                  QByteArray::number(int(frame.verdict.belowLower));
-                for (int k = 0; k < SAMPLES_PER_FRAME; ++k)
-                    line += ',' + QByteArray::number(frame.samples[std::size_t(k)]);
-                rows += line + '\n';
+                rows += frameCsvLine(frame.startedAtUs, frame.atUs, frame.verdict, frame.samples);
                 if (rows.size() >= kRowBlock)
                     (void)csv.write(std::exchange(rows, {})); // a failure sticks, told at commit
             }
@@ -499,6 +569,21 @@ int main(int argc, char* argv[])
     std::fprintf(text, "rejected both   %lld\n", static_cast<long long>(s.rejectedBoth));
     std::fprintf(text, "reject share    %.2f %%\n", 100.0 * s.rejectShare());
     reportReadLengths(text, outcome.reads);
+    std::fprintf(text, "started         %s\n",
+                 qPrintable(wallClockUtc(outcome.header.startedAtUs, 0)));
+    std::fprintf(text, "device          %s\n",
+                 outcome.header.device.isEmpty() ? "(not named)"
+                                                 : qPrintable(outcome.header.device));
+    std::optional<DriftReport> drift;
+    if (commandLine.drift) {
+        // Record times never go back, so the first frame is the earliest and the last the latest.
+        DriftFold fold(frameTimes.front(), frameTimes.back());
+        for (std::size_t i = 0; i < frameTimes.size(); ++i)
+            fold.add(frameTimes[i], frameExtremes[i]);
+        drift = fold.report(commandLine.guides, commandLine.warnSteps);
+        for (GuideSide side : {GuideSide::Upper, GuideSide::Lower})
+            print(driftLine(*drift, side).toUtf8() + '\n');
+    }
 
     if (!commandLine.bad.isEmpty()) {
         const JudgeOutcome bad = judgeCapture(commandLine.bad, commandLine.guides);
@@ -537,6 +622,10 @@ int main(int argc, char* argv[])
         failure = csv.commit();
     if (!failure && picture.isOpen())
         failure = picture.commit();
+    if (!failure && bins.isOpen())
+        failure = bins.write(driftCsv(*drift));
+    if (!failure && bins.isOpen())
+        failure = bins.commit();
     if (failure) {
         complain(QStringLiteral("%1: %2").arg(failure->fileName, failure->reason));
         return kExitFailed;
