@@ -1,103 +1,14 @@
 #include "app/mainwindow.h"
+#include "windowkit/desktopsession.h"
 #include "windowkit/fixedwindow.h"
 
 #include <QApplication>
-#include <QByteArrayList>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
-namespace {
-
-// On X11 and Wayland systems a window needs a desktop session; without one, or with a display
-// that cannot be reached, Qt would abort with a long message.
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-constexpr bool kNeedsDesktopSession = true;
-#else
-constexpr bool kNeedsDesktopSession = false;
-#endif
-
-// The one line said when there is no desktop session to show the window in; `why` in words.
-void sayNoDesktopSession(const QByteArray& why)
-{
-    std::fprintf(stderr, "lumatrax: needs a desktop session (%s): start it from the desktop\n",
-                 why.constData());
-}
-
-[[nodiscard]] bool isSet(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
-// Whether the user chose a Qt platform (QT_QPA_PLATFORM, -platform): that choice is left to Qt.
-[[nodiscard]] bool platformChosen(int argc, char* argv[])
-{
-    if (isSet("QT_QPA_PLATFORM"))
-        return true;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
-            std::strncmp(argv[i], "-platform=", 10) == 0 ||
-            std::strncmp(argv[i], "--platform=", 11) == 0)
-            return true;
-    return false;
-}
-
-// The display variables that are set, as "DISPLAY=:0 or WAYLAND_DISPLAY=wayland-0".
-[[nodiscard]] QByteArray displaysNamed()
-{
-    QByteArrayList named;
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-        if (isSet(name))
-            named << QByteArray(name) + '=' + std::getenv(name);
-    return named.join(" or ");
-}
-
-// Qt's messages while the platform starts. When no display can be reached the start ends in a
-// fatal message, on which Qt would abort; that becomes the one line and exit status 1 instead.
-// A start that succeeds passes what was held on, as Qt would have printed it.
-struct HeldMessage
-{
-    QtMsgType type;
-    QByteArray category;
-    QString text;
-};
-std::vector<HeldMessage> g_held;
-
-void holdWhilePlatformStarts(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type == QtFatalMsg) {
-        sayNoDesktopSession("cannot reach " + displaysNamed());
-        std::_Exit(1); // Qt is half started: none of it may run down
-    }
-    g_held.push_back({type, context.category, text});
-}
-
-void passOnHeldMessages(QtMessageHandler handler)
-{
-    for (const HeldMessage& m : g_held)
-        handler(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
-    g_held.clear();
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
-    const bool watchPlatform = kNeedsDesktopSession && !platformChosen(argc, argv);
-    if (watchPlatform && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
-        sayNoDesktopSession("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    const auto app = lumatrax::startWindowApplication("lumatrax", argc, argv);
+    if (!app)
         return 1;
-    }
-    const QtMessageHandler qtHandler =
-        watchPlatform ? qInstallMessageHandler(holdWhilePlatformStarts) : nullptr;
-    QApplication app(argc, argv);
-    if (watchPlatform) {
-        qInstallMessageHandler(qtHandler);
-        passOnHeldMessages(qtHandler);
-    }
     QApplication::setApplicationName(QStringLiteral("Lumatrax"));
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -108,5 +19,5 @@ int main(int argc, char* argv[])
     lumatrax::centreWindow(&frmMain, lumatrax::Centring::OnScreen);
     frmMain.formLoad();
     frmMain.show();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -14,6 +14,9 @@
 //     picture's reject layer is redrawn at the new pair;
 //   - peak memory: the process's peak resident set, less that of the window with no capture,
 //     against 64 MB + 24 bytes a frame;
+//   - follow: the capture opened again while locked as the tap locks it, then a frame's record
+//     appended now and then: the time until the counts show it, median and largest; then
+//     frames appended at the line rate for ten seconds, and the processor time that took;
 //   - drift: one pass over the capture as the judge makes it, with the drift bins and report at
 //     its end, as lumatrax-judge --drift will.
 //
@@ -45,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/file.h>
 #include <sys/resource.h>
 
 using namespace lumatrax;
@@ -231,6 +235,52 @@ int main(int argc, char* argv[])
                 double(peak - emptyKb) / 1024.0,
                 resettable ? "peak reset with the window open" : "peak not resettable: total",
                 64.0 + 24.0 * double(read) / (1024.0 * 1024.0));
+
+    // The capture grows as the tap would write it: locked, a frame's record at a time, each at
+    // the line's pace after the last. Cut back to its size at the end.
+    {
+        QFile tap(capture);
+        const qint64 size = QFileInfo(capture).size();
+        if (!tap.open(QIODevice::WriteOnly | QIODevice::Append) ||
+            ::flock(tap.handle(), LOCK_EX) != 0) {
+            std::fprintf(stderr, "cannot lock %s\n", qPrintable(capture));
+            return 1;
+        }
+        window.openCapture(capture, GuidePositions{25, 75});
+        waitUntil([&] { return window.isFollowing() && window.isPictureComplete(); }, 3'600'000);
+        const QByteArray burst = test::spanning(150, 100) + QByteArray(10, char(128));
+        std::int64_t atUs = 5'000 + (read - 1) * 4'200;
+        auto append = [&](int records) {
+            QByteArray bytes;
+            for (int k = 0; k < records; ++k)
+                appendCaptureRecord(bytes, CaptureDirection::ToProgram, atUs += 4'200, burst);
+            return tap.write(bytes) == bytes.size() && tap.flush();
+        };
+        std::vector<double> follows;
+        for (int n = 0; n < 20; ++n) {
+            waitUntil([] { return false; }, 37 * n % 250); // at another moment of the looks
+            const qint64 before = window.counts().frames;
+            QElapsedTimer written;
+            written.start();
+            if (!append(1) || !waitUntil([&] { return window.counts().frames > before; }, 10'000))
+                return 1;
+            follows.push_back(double(written.nsecsElapsed()) / 1e6);
+        }
+        const Stopwatch lineRate;
+        for (int n = 0; n < 200; ++n) {
+            (void)append(12); // 240 frames a second, in writes 50 ms apart
+            waitUntil([] { return false; }, 50);
+        }
+        std::printf("follow: a record written shows in the counts after median %.0f ms, largest "
+                    "%.0f ms (20 records, %lld frames before them); ten seconds of frames at the "
+                    "line rate took %s\n",
+                    median(follows), *std::max_element(follows.begin(), follows.end()),
+                    static_cast<long long>(read), qPrintable(lineRate.text()));
+        tap.close(); // the tap lets go
+        waitUntil([&] { return window.isLoaded(); }, 60'000);
+        if (!QFile::resize(capture, size))
+            std::fprintf(stderr, "cannot cut %s back to its size\n", qPrintable(capture));
+    }
 
     const Stopwatch judged;
     CaptureFrames pass;

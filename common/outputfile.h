@@ -72,6 +72,8 @@ public:
     void cancel();
 
     [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
+    // The descriptor written through while open, -1 otherwise; for a lock on the file.
+    [[nodiscard]] int descriptor() const { return m_fd; }
     // Bytes written since open().
     [[nodiscard]] qint64 size() const { return m_written; }
     // As fileKey() of what open() found, or for a file not there yet the real path it will take.

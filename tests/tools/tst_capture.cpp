@@ -13,6 +13,7 @@
 #include "tools/capture/captureframecounter.h"
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/capturereader.h"
+#include "tools/capture/capturewriter.h"
 #include "tools/capture/replayscript.h"
 #include "tools/sim/simulator.h"
 
@@ -746,10 +747,14 @@ void TestCapture::tapEndsCleanly()
     PortEnd port(link);
     QVERIFY(port.write(kGreeting));
     QCOMPARE(port.read(1), kAck);
+    // The capture is locked while the tap writes it, and let go at its end.
+    QFile held(capture);
+    QVERIFY(held.open(QIODevice::ReadOnly) && CaptureWriter::isBeingWritten(held.handle()));
 
     if (pulled)
         sim.instrument().pullPlug();
     QCOMPARE(tap.end(pulled ? 0 : SIGINT), exitCode);
+    QVERIFY(!CaptureWriter::isBeingWritten(held.handle()));
     QVERIFY2(tap.output().contains(message), qPrintable(tap.output()));
     QVERIFY(!QFileInfo(link).isSymLink());
     const CaptureContents contents = readCapture(capture);
@@ -829,8 +834,11 @@ void TestCapture::tapGoesOnForwardingWhenTheCaptureFileFails()
     PortEnd port(path(QStringLiteral("full/program/COM1")));
     QVERIFY(port.write(kGreeting + kRun));
     QCOMPARE(port.read(1), kAck);
-    // Four times what the file system holds, every byte of it.
+    // Four times what the file system holds, every byte of it; the capture is let go at once.
     QCOMPARE(port.read(64 * 1024).size(), 64 * 1024);
+    QFile held(capture);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    QTRY_VERIFY(!CaptureWriter::isBeingWritten(held.handle()));
     QVERIFY(port.write(kStop));
     QCOMPARE(tap.end(SIGINT), 1);
     QVERIFY2(tap.output().contains(u"cannot be written") && tap.output().contains(u"incomplete"),

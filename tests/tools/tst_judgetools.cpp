@@ -433,31 +433,39 @@ void TestJudgeTools::frameCountFollowsACaptureAsItGrows()
 
 void TestJudgeTools::programWithoutADesktopSessionSaysSo_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("settings"); // NAME=value
     // An X display number no server here listens on.
     int x = 99;
     while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(x)))
         ++x;
-    QTest::newRow("no display") << QStringList();
-    QTest::newRow("an X display not there") << QStringList{QStringLiteral("DISPLAY=:%1").arg(x)};
-    QTest::newRow("a Wayland display with no compositor")
-        << QStringList{"WAYLAND_DISPLAY=wayland-lumatrax", "XDG_SESSION_TYPE=wayland",
-                       "XDG_RUNTIME_DIR=/nonexistent/lumatrax-runtime"};
+    for (const char* program : {LUMATRAX_PROGRAM, LUMATRAX_REVIEW_PROGRAM}) {
+        const QString name = QFileInfo(QString::fromUtf8(program)).fileName();
+        QTest::addRow("%s, no display", qPrintable(name)) << program << QStringList();
+        QTest::addRow("%s, an X display not there", qPrintable(name))
+            << program << QStringList{QStringLiteral("DISPLAY=:%1").arg(x)};
+        QTest::addRow("%s, a Wayland display with no compositor", qPrintable(name))
+            << program
+            << QStringList{"WAYLAND_DISPLAY=wayland-lumatrax", "XDG_SESSION_TYPE=wayland",
+                           "XDG_RUNTIME_DIR=/nonexistent/lumatrax-runtime"};
+    }
 }
 
 void TestJudgeTools::programWithoutADesktopSessionSaysSo()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, settings);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
     for (const QString& setting : settings)
         environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
-    const Run lumatrax = run(LUMATRAX_PROGRAM, {}, environment);
-    QCOMPARE(lumatrax.status, 1);
-    QVERIFY2(lumatrax.err.startsWith("lumatrax: needs a desktop session") &&
-                 lumatrax.err.count('\n') == 1,
-             lumatrax.err.constData());
+    const Run started = run(qPrintable(program), {}, environment);
+    QCOMPARE(started.status, 1);
+    QVERIFY2(started.err.startsWith(QFileInfo(program).fileName().toUtf8() +
+                                    ": needs a desktop session") &&
+                 started.err.count('\n') == 1,
+             started.err.constData());
 }
 
 void TestJudgeTools::guideTooltipsShowTheNumbersTheJudgeTakes()

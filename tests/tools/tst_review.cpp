@@ -25,6 +25,9 @@
 
 #include <map>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+
 using namespace lumatrax;
 
 namespace {
@@ -271,6 +274,12 @@ void TestReview::reviewWindowCountsAsTheJudge()
         window.openCapture(notes);
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().endsWith(u"is not a Lumatrax capture"));
+        // Nor a named pipe, said at once rather than waited on for a writer.
+        const QString pipe = m_dir.filePath(QStringLiteral("line.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        window.openCapture(pipe);
+        QCOMPARE(messages.size(), 2);
+        QVERIFY(messages.last().contains(u"not a regular file"));
         QCOMPARE(window.counts(), judgeCapture(capture, {25, 75}).summary);
     }
     // The table of its frames is written by the writer's rule, but never over the capture.
@@ -289,6 +298,30 @@ void TestReview::reviewWindowCountsAsTheJudge()
     QCOMPARE(again.guides().upper, 25);
     QCOMPARE(again.guides().lower, 75);
     QVERIFY(again.findChild<QLabel*>("guidesNote")->isHidden());
+
+    // A capture still written, locked as the tap locks it, is followed: a greeting whose answer
+    // is still to come, the frames that come, a record cut at its growing end waited for, and
+    // its end told.
+    const QByteArray batch = test::simulatedBatch(30, 7, 0.3);
+    const qsizetype burst = kCaptureRecordHeadLength + FRAME_RX_THRESHOLD;
+    QFile tap(m_dir.filePath(QStringLiteral("growing.lmxcap")));
+    QVERIFY(tap.open(QIODevice::WriteOnly) && ::flock(tap.handle(), LOCK_EX) == 0);
+    auto writeUpTo = [&](qsizetype end) { return tap.write(batch.first(end).sliced(tap.pos())); };
+    const qsizetype greeting = encodeCaptureHeader({}).size() + kCaptureRecordHeadLength + 8;
+    QVERIFY(writeUpTo(greeting) > 0 && tap.flush());
+    again.openCapture(tap.fileName(), GuidePositions{25, 75});
+    QTRY_VERIFY_WITH_TIMEOUT(again.isFollowing(), 60'000);
+    QCOMPARE(again.windowTitle(), QStringLiteral("growing.lmxcap (live) - Lumatrax Review"));
+    QVERIFY(writeUpTo(batch.size() - 10 * burst - 100) > 0 && tap.flush());
+    QTRY_VERIFY_WITH_TIMEOUT(again.counts().frames == 19, 60'000);
+    auto* info = again.findChild<QLabel*>("captureInfo");
+    QVERIFY2(!info->text().contains(u"Warning"), qPrintable(info->text()));
+    QVERIFY(writeUpTo(batch.size()) > 0);
+    tap.close();
+    QTRY_VERIFY_WITH_TIMEOUT(again.isLoaded(), 60'000);
+    QCOMPARE(again.windowTitle(), QStringLiteral("growing.lmxcap (ended) - Lumatrax Review"));
+    QCOMPARE(again.counts(), judgeCapture(tap.fileName(), {25, 75}).summary);
+    QVERIFY2(!info->text().contains(u"Warning"), qPrintable(info->text()));
 }
 
 QTEST_MAIN(TestReview)

@@ -1,9 +1,15 @@
 #include "tools/capture/captureframes.h"
 
 #include "link/protocol.h"
+#include "tools/capture/capturewriter.h"
 
-#include <QFileInfo>
 #include <QtEndian>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumatrax {
 
@@ -15,11 +21,48 @@ std::optional<QString> CaptureFrames::open(const QString& path)
     m_fileSize = 0;
     m_readStart.reset();
     m_greetings = 0;
-    m_finished = false;
+    m_writing = false;
+    m_lockProbe.close();
+    // A regular file only: its frames are read again by their place, and by more than one
+    // reader. Looked at without waiting, should it be a named pipe that no one writes.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("%1 is not a regular file: the frames of a capture are read again "
+                              "by their place in its file (copy the capture to a file first)")
+            .arg(path);
+    }
+    (void)m_lockProbe.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     if (auto refused = m_reader.open(path))
         return refused;
-    m_fileSize = QFileInfo(path).size();
+    m_fileSize = m_lockProbe.size();
     return std::nullopt;
+}
+
+bool CaptureFrames::isBeingWritten()
+{
+    m_writing = m_lockProbe.isOpen() && CaptureWriter::isBeingWritten(m_lockProbe.handle());
+    if (m_lockProbe.isOpen())
+        m_fileSize = std::max<std::int64_t>(m_fileSize, m_lockProbe.size());
+    return m_writing;
+}
+
+void CaptureFrames::finish()
+{
+    (void)m_model.finish();
+}
+
+QStringList CaptureFrames::warnings() const
+{
+    QStringList said = m_reader.warnings();
+    if (m_writing && m_reader.endsInsideRecord() && !said.isEmpty())
+        said.removeLast(); // the reader says a cut last
+    return said;
 }
 
 const CaptureFrame* CaptureFrames::next()
@@ -48,10 +91,6 @@ const CaptureFrame* CaptureFrames::next()
         m_frame.offset = start;
         m_frame.atUs = step.read->atUs;
         return &m_frame;
-    }
-    if (!m_finished) {
-        m_finished = true;
-        (void)m_model.finish(); // a session greeted too late for its check still counts
     }
     return nullptr;
 }

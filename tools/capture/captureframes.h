@@ -9,6 +9,10 @@
 // greeting or damaged bytes passed over forget what waited. A frame is so found again by reading
 // the instrument's records from that one on until its 200 bytes are together; the program's
 // records between them carry none of its bytes, and no damage lies between them.
+//
+// A capture that lumatrax-tap is still writing is followed: next() gives nothing at the end of
+// the bytes written so far and goes on with what came since when called again. Whether more may
+// come is the writer's lock (isBeingWritten()); only once it is gone is the read model finished.
 
 #include "display/frameprocessing.h"
 #include "tools/capture/capturejudge.h"
@@ -19,6 +23,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -36,22 +41,38 @@ struct CaptureFrame
 class CaptureFrames
 {
 public:
-    // Opens the capture; the reason, naming the file, when it is refused or cannot be read.
+    // How often a reader looks again at a capture still being written: what the tap wrote
+    // (durable every quarter second) is read within half a second of its reading it.
+    static constexpr std::chrono::milliseconds kFollowInterval{200};
+
+    // Opens the capture, a regular file; the reason, naming the file, when it is refused or
+    // cannot be read.
     [[nodiscard]] std::optional<QString> open(const QString& path);
 
-    // The next frame, or nothing where reading ends (see warnings()). The frame lives until the
-    // next call.
+    // The next frame, or nothing at the end of the bytes written so far or where reading ends
+    // (see warnings()). The frame lives until the next call.
     [[nodiscard]] const CaptureFrame* next();
+
+    // Whether the capture's writer still holds it, so next() may give more later. Asked before
+    // going through to the end: once it says no, the frames up to that end are every frame of
+    // the capture. Brings fileSize() up to date.
+    [[nodiscard]] bool isBeingWritten();
+    // The end of a capture no longer written: the detection check of a session greeted too late
+    // for it to have run counts (greetings(), acknowledged()).
+    void finish();
 
     [[nodiscard]] const CaptureHeader& header() const { return m_reader.header(); }
     // What the reading so far has to say, as the judge says it (damaged bytes passed over, an
     // end inside a record, a read error), one sentence each; and the stretches passed over.
-    [[nodiscard]] QStringList warnings() const { return m_reader.warnings(); }
+    // While the capture is being written, a record cut at its growing end is none: the rest of
+    // it is on its way.
+    [[nodiscard]] QStringList warnings() const;
     [[nodiscard]] const std::vector<CaptureReader::Skip>& skips() const { return m_reader.skips(); }
     [[nodiscard]] const ReadLengths& reads() const { return m_reads; }
     [[nodiscard]] int greetings() const { return m_model.greetings(); }
     [[nodiscard]] int acknowledged() const { return m_model.acknowledged(); }
-    // Bytes of the file gone through, and its size when opened: how far reading has come.
+    // Bytes of the file gone through, and its size when opened or last asked whether it is
+    // being written: how far reading has come.
     [[nodiscard]] std::int64_t position() const { return m_offset; }
     [[nodiscard]] std::int64_t fileSize() const { return m_fileSize; }
 
@@ -63,7 +84,8 @@ private:
     std::int64_t m_fileSize = 0;
     std::optional<std::int64_t> m_readStart; // of the read the waiting bytes begin
     int m_greetings = 0;
-    bool m_finished = false;
+    QFile m_lockProbe;      // the capture once more, read-only, to ask for its writer's lock
+    bool m_writing = false; // the writer held it when last asked
     CaptureFrame m_frame;
 };
 

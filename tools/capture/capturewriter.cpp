@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <system_error>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+
 namespace lumatrax {
 
 namespace {
@@ -28,6 +31,11 @@ std::optional<QString> CaptureWriter::create(const QString& path, const CaptureH
                          .arg(path)
                    : QStringLiteral("%1: %2").arg(path, failure->reason);
     }
+    // Locked before the header is written, so no reader finds the capture unlocked before its
+    // writer is done. Only a reader's probe can hold it meanwhile, for a moment: waited out.
+    if (struct stat status{}; ::fstat(m_file.descriptor(), &status) == 0 && S_ISREG(status.st_mode))
+        while (::flock(m_file.descriptor(), LOCK_EX) != 0 && errno == EINTR) {
+        }
     m_start = Clock::now();
     const QByteArray head = encodeCaptureHeader(header);
     if (!writeOut(head.constData(), std::size_t(head.size()))) {
@@ -103,8 +111,9 @@ void CaptureWriter::writerLoop()
 
 void CaptureWriter::fail(std::size_t lost)
 {
-    // Back to the last whole record that made it; what follows is lost.
+    // Back to the last whole record that made it; what follows is lost. No more records come.
     m_file.cutTo(m_written);
+    ::flock(m_file.descriptor(), LOCK_UN);
     std::lock_guard lock(m_mutex);
     m_bytesLost += lost + m_pending.size();
     m_pending.clear();
@@ -167,6 +176,16 @@ void CaptureWriter::discard()
         m_thread.join();
     }
     m_file.cancel(); // a file made for the capture goes; a device or a pipe is only closed
+}
+
+bool CaptureWriter::isBeingWritten(int fd)
+{
+    // A shared lock is refused while the writer holds its exclusive one.
+    if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+        ::flock(fd, LOCK_UN);
+        return false;
+    }
+    return errno == EWOULDBLOCK;
 }
 
 QString CaptureWriter::errorString() const

@@ -17,6 +17,11 @@
 // When the file cannot be written (disk full, device gone) the writer cuts a file back to its last
 // whole record, stops writing, and says why in errorString(); records appended after that are
 // counted as lost. The line is none of its business: forwarding goes on.
+//
+// While it may still add records, the writer holds an advisory lock (flock, exclusive) on a
+// capture that is a regular file, from before its header to close() or a failure; the system
+// drops it when the process ends, a crash too. A reader that follows a capture as it grows asks
+// isBeingWritten() whether more may come.
 
 #include "common/outputfile.h"
 #include "tools/capture/captureformat.h"
@@ -69,6 +74,10 @@ public:
     [[nodiscard]] bool failed() const { return m_failed.load(std::memory_order_acquire); }
     [[nodiscard]] QString errorString() const;
     [[nodiscard]] QString path() const { return m_path; }
+
+    // Whether a writer still holds the lock on the capture that `fd` reads: more records may
+    // come. Never waits; false where the system keeps no such locks.
+    [[nodiscard]] static bool isBeingWritten(int fd);
 
     // Records appended, bytes given each way (written or not), and bytes that could not be
     // written. Any thread.

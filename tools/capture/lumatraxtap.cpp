@@ -36,6 +36,9 @@ ends the capture and removes the link; so does the device going away, with a mes
 status 1. While standard error is a terminal, one status line there shows the time running, the
 bytes each way and the frames so far (as lumatrax reads them), refreshed once a second.
 
+While it writes the capture, the tap holds an advisory lock (flock) on it: lumatrax-review
+follows the capture as it grows and says "live" until the lock is gone.
+
 Replay the capture with lumatrax-sim --replay FILE; judge it with lumatrax-judge FILE. The
 capture format is described in /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the
 sources).)";

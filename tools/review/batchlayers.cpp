@@ -65,6 +65,15 @@ void BatchLayers::drawRejects(GuidePositions guides)
     m_wake.notify_all();
 }
 
+void BatchLayers::addNewRejects()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_follow = true;
+    }
+    m_wake.notify_all();
+}
+
 BatchPicture BatchLayers::picture() const
 {
     const std::lock_guard lock(m_mutex);
@@ -80,18 +89,25 @@ void BatchLayers::drawTraces(const std::stop_token& stop)
     CaptureFrames frames;
     BatchPlot every(kNoGuides);
     qint64 drawn = 0;
+    qint64 handedOver = -1;
     bool complete = frames.open(m_path).has_value(); // a file gone meanwhile: nothing to draw
+    // Asked before reading on, as the counts' thread does: a capture still written is followed.
+    bool live = !complete && frames.isBeingWritten();
+    std::mutex pauseMutex;
+    std::condition_variable_any pause; // woken by a stop only
     auto due = Clock::now() + kPublishInterval;
     while (!stop.stop_requested()) {
-        for (int n = 0; n < kFramesBetweenLooks && !complete; ++n) {
+        bool atEnd = complete;
+        for (int n = 0; n < kFramesBetweenLooks && !atEnd; ++n) {
             if (const CaptureFrame* frame = frames.next()) {
                 every.add(frame->samples, Verdict{});
                 ++drawn;
             } else {
-                complete = true;
+                atEnd = true;
             }
         }
-        if (complete || Clock::now() >= due) {
+        complete = atEnd && !live;
+        if (complete || (drawn != handedOver && (atEnd || Clock::now() >= due))) {
             QImage layer = screenOf(every.image({}, {}));
             {
                 const std::lock_guard lock(m_traceMutex);
@@ -100,25 +116,44 @@ void BatchLayers::drawTraces(const std::stop_token& stop)
                 m_tracesComplete = complete;
                 ++m_traceRevision;
             }
+            handedOver = drawn;
             due = Clock::now() + kPublishInterval;
         }
         if (complete)
             return;
+        if (atEnd) {
+            std::unique_lock lock(pauseMutex);
+            pause.wait_for(lock, stop, CaptureFrames::kFollowInterval, [] { return false; });
+            live = frames.isBeingWritten();
+        }
     }
 }
+
+// The reject layer as drawn so far, kept between requests so a growing capture adds to it.
+struct BatchLayers::RejectLayer
+{
+    GuidePositions guides;
+    BatchPlot plot{kNoGuides};
+    qint64 counted = 0;     // frames of the index gone over
+    qint64 seen = 0;        // rejected frames among them
+    qint64 sampledFrom = 0; // rejected frames there were to draw when it was last drawn whole
+    qint64 drawn = 0;
+};
 
 void BatchLayers::drawRejectsAndPublish(const std::stop_token& stop)
 {
     QImage everyTrace = m_background;
     QImage rejects = m_background;
     BatchPicture shown;
+    std::optional<RejectLayer> layer;
     std::uint64_t traceRevision = 0;
     for (;;) {
         std::optional<GuidePositions> request;
+        bool follow = false;
         {
             // While the every-trace layer grows, look for it at its own pace.
             std::unique_lock lock(m_mutex);
-            auto asked = [this] { return m_request.has_value(); };
+            auto asked = [this] { return m_request.has_value() || m_follow; };
             if (shown.tracesComplete)
                 m_wake.wait(lock, stop, asked);
             else
@@ -126,19 +161,24 @@ void BatchLayers::drawRejectsAndPublish(const std::stop_token& stop)
             if (stop.stop_requested())
                 return;
             request = std::exchange(m_request, std::nullopt);
+            follow = std::exchange(m_follow, false);
         }
-        bool changed = false;
+        bool drew = false;
         if (request) {
-            qint64 drawn = 0;
-            qint64 rejected = 0;
-            if (auto layer = rejectLayer(*request, stop, drawn, rejected)) {
-                rejects = std::move(*layer);
-                shown.rejectGuides = *request;
-                shown.rejectsDrawn = drawn;
-                shown.rejected = rejected;
-                changed = true;
+            if (auto whole = rejectLayer(*request, stop)) {
+                layer = std::move(whole);
+                drew = true;
             }
+        } else if (follow && layer) {
+            drew = addRejects(*layer, stop);
         }
+        if (drew) {
+            rejects = screenOf(layer->plot.image({}, {}));
+            shown.rejectGuides = layer->guides;
+            shown.rejectsDrawn = layer->drawn;
+            shown.rejected = layer->sampledFrom;
+        }
+        bool changed = drew;
         {
             const std::lock_guard lock(m_traceMutex);
             if (m_traceRevision != traceRevision) {
@@ -154,13 +194,16 @@ void BatchLayers::drawRejectsAndPublish(const std::stop_token& stop)
     }
 }
 
-std::optional<QImage> BatchLayers::rejectLayer(GuidePositions guides, const std::stop_token& stop,
-                                               qint64& drawn, qint64& rejected)
+std::optional<BatchLayers::RejectLayer> BatchLayers::rejectLayer(GuidePositions guides,
+                                                                 const std::stop_token& stop)
 {
-    const qint64 frames = m_index.size();
-    rejected = 0;
-    for (qint64 i = 0; i < frames; ++i)
-        rejected += verdictAt(m_index[i].extremes, guides).rejected() ? 1 : 0;
+    std::optional<RejectLayer> layer(std::in_place);
+    layer->guides = guides;
+    layer->counted = m_index.size();
+    for (qint64 i = 0; i < layer->counted; ++i)
+        layer->seen += verdictAt(m_index[i].extremes, guides).rejected() ? 1 : 0;
+    layer->sampledFrom = layer->seen;
+    const qint64 rejected = layer->seen;
     const qint64 wanted = std::min(rejected, kMostRejects);
     auto askedAgain = [this, &stop] {
         const std::lock_guard lock(m_mutex);
@@ -169,21 +212,55 @@ std::optional<QImage> BatchLayers::rejectLayer(GuidePositions guides, const std:
 
     FrameFetcher fetcher;
     const bool readable = fetcher.open(m_path);
-    BatchPlot layer(kNoGuides);
     qint64 rank = 0; // among the rejected frames
-    drawn = 0;
-    for (qint64 i = 0; i < frames && drawn < wanted && readable; ++i) {
+    qint64& drawn = layer->drawn;
+    for (qint64 i = 0; i < layer->counted && drawn < wanted && readable; ++i) {
         if (!verdictAt(m_index[i].extremes, guides).rejected())
             continue;
         // Evenly: the rejected frames of ranks floor(k * rejected / wanted), k = 0, 1, ...
         if (rank++ != drawn * rejected / wanted)
             continue;
         if (const auto samples = fetcher.fetch(m_index[i].offset))
-            layer.add(*samples, Verdict{true, false});
+            layer->plot.add(*samples, Verdict{true, false});
         if (++drawn % kFramesBetweenLooks == 0 && askedAgain())
             return std::nullopt;
     }
-    return screenOf(layer.image({}, {}));
+    return layer;
+}
+
+bool BatchLayers::addRejects(RejectLayer& layer, const std::stop_token& stop)
+{
+    const qint64 from = layer.counted;
+    layer.counted = m_index.size();
+    qint64 more = 0;
+    for (qint64 i = from; i < layer.counted; ++i)
+        more += verdictAt(m_index[i].extremes, layer.guides).rejected() ? 1 : 0;
+    layer.seen += more;
+    if (more == 0)
+        return false;
+    if (layer.seen <= kMostRejects) {
+        // Every reject has its place in the layer: the new ones join it.
+        FrameFetcher fetcher;
+        const bool readable = fetcher.open(m_path);
+        for (qint64 i = from; i < layer.counted && readable; ++i) {
+            if (!verdictAt(m_index[i].extremes, layer.guides).rejected())
+                continue;
+            if (const auto samples = fetcher.fetch(m_index[i].offset))
+                layer.plot.add(*samples, Verdict{true, false});
+            ++layer.drawn;
+        }
+        layer.sampledFrom = layer.seen;
+        return true;
+    }
+    // A sample: drawn again once the rejects have grown by an eighth, so its cost stays small
+    // beside the line's.
+    if (layer.seen < layer.sampledFrom + layer.sampledFrom / 8)
+        return false;
+    auto whole = rejectLayer(layer.guides, stop);
+    if (!whole)
+        return false;
+    layer = std::move(*whole);
+    return true;
 }
 
 void BatchLayers::publish(const QImage& everyTrace, const QImage& rejects, BatchPicture shown)

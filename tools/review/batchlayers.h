@@ -4,15 +4,16 @@
 // layers, each on a thread of its own:
 //
 // - every trace, each frame once, in the trace's colour: drawn while the file is read, frame by
-//   frame as its thread reads them itself, and never again. It is the long work (some 10 µs a
+//   frame as its thread reads them itself (following a capture still written as it grows), and
+//   never again. It is the long work (some 10 µs a
 //   frame), so its thread runs at a lower priority than the rest, and a busy processor goes to
 //   the counts and the window first. It hands its layer over about four times a second and
 //   shares no lock with the window, so the window never waits for it;
 // - the rejects at the guides shown, in amber over it: redrawn at every change of the guides
 //   from at most kMostRejects rejected frames, evenly sampled when there are more, read again
 //   from the file by the frame index. A newer request replaces one not yet begun and cuts one
-//   being drawn short. This thread also puts the picture together and publishes it, whenever
-//   either layer changed.
+//   being drawn short. Frames indexed later join it (addNewRejects()). This thread also puts
+//   the picture together and publishes it, whenever either layer changed.
 //
 // Each layer is a BatchPlot whose guides both lie at 100, below the screen's last row, so that
 // its picture holds the grid and its traces only; the picture shown is the every-trace layer,
@@ -56,6 +57,9 @@ public:
 
     // Asks for the reject layer at these guides, over the frames indexed by then.
     void drawRejects(GuidePositions guides);
+    // Asks for the frames indexed since to join the reject layer at its guides: each reject
+    // while every one fits, else the layer is sampled again once the rejects grew by an eighth.
+    void addNewRejects();
 
     [[nodiscard]] std::uint64_t revision() const { return m_revision.load(); }
     [[nodiscard]] BatchPicture picture() const;
@@ -67,11 +71,14 @@ public:
                                             const JudgeSummary& summary);
 
 private:
+    struct RejectLayer;
+
     void drawTraces(const std::stop_token& stop);
     void drawRejectsAndPublish(const std::stop_token& stop);
     // The reject layer at these guides; nothing when stopped or asked again meanwhile.
-    std::optional<QImage> rejectLayer(GuidePositions guides, const std::stop_token& stop,
-                                      qint64& drawn, qint64& rejected);
+    std::optional<RejectLayer> rejectLayer(GuidePositions guides, const std::stop_token& stop);
+    // The frames indexed since join `layer`; whether it changed.
+    bool addRejects(RejectLayer& layer, const std::stop_token& stop);
     // Puts the picture together from the layers and publishes it.
     void publish(const QImage& everyTrace, const QImage& rejects, BatchPicture shown);
 
@@ -83,6 +90,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable_any m_wake;
     std::optional<GuidePositions> m_request;
+    bool m_follow = false; // addNewRejects() asked
     BatchPicture m_published;
     std::atomic<std::uint64_t> m_revision{0};
 

@@ -1,6 +1,7 @@
 #include "tools/review/captureloader.h"
 
 #include <chrono>
+#include <condition_variable>
 
 namespace lumatrax {
 
@@ -28,32 +29,55 @@ LoadProgress CaptureLoader::progress() const
 
 void CaptureLoader::run(const std::stop_token& stop)
 {
+    std::mutex mutex;
+    std::condition_variable_any pause; // woken by a stop only
+    bool following = false;
+    for (;;) {
+        // Asked before reading on: whatever the tap wrote before it let go is read below.
+        const bool live = m_frames->isBeingWritten();
+        const std::int64_t from = m_frames->position();
+        const bool more = readOn(stop, live);
+        if (stop.stop_requested())
+            return;
+        if (!live || !more) {
+            if (more)
+                m_frames->finish();
+            publish(Stage::Finished, false);
+            return;
+        }
+        if (!following || m_frames->position() != from)
+            publish(Stage::Following, true);
+        following = true;
+        std::unique_lock lock(mutex);
+        pause.wait_for(lock, stop, CaptureFrames::kFollowInterval, [] { return false; });
+    }
+}
+
+bool CaptureLoader::readOn(const std::stop_token& stop, bool live)
+{
     using Clock = std::chrono::steady_clock;
     auto due = Clock::now() + kPublishInterval;
     int sinceLook = 0;
     while (!stop.stop_requested()) {
         const CaptureFrame* frame = m_frames->next();
-        if (!frame) {
-            publish(true);
-            return;
-        }
+        if (!frame)
+            return true;
         const FrameExtremes extremes = extremesOf(frame->samples);
         if (!m_index.append({frame->offset, frame->atUs, extremes}))
-            break; // more frames than an index holds: what is in it stands
+            return false; // more frames than an index holds: what is in it stands
         m_counts.add(extremes);
         if (++sinceLook == kFramesBetweenLooks) {
             sinceLook = 0;
             if (Clock::now() >= due) {
-                publish(false);
+                publish(Stage::Reading, live);
                 due = Clock::now() + kPublishInterval;
             }
         }
     }
-    if (!stop.stop_requested())
-        publish(true);
+    return false;
 }
 
-void CaptureLoader::publish(bool finished)
+void CaptureLoader::publish(Stage stage, bool live)
 {
     m_counts.settle();
     const qint64 frames = m_index.size();
@@ -71,7 +95,9 @@ void CaptureLoader::publish(bool finished)
     m_published.greetings = m_frames->greetings();
     m_published.acknowledged = m_frames->acknowledged();
     m_published.warnings = m_frames->warnings();
-    m_published.finished = finished;
+    m_published.live = live;
+    m_published.following = stage == Stage::Following;
+    m_published.finished = stage == Stage::Finished;
     ++m_revision;
 }
 

@@ -4,6 +4,10 @@
 // extremes into the counts over all guide pairs. About ten times a second, and once at the end,
 // it publishes where it stands (counts settled, the drift bins over the frames so far, the
 // program's reads); the window takes that at the screen's pace, never a frame at a time.
+//
+// A capture that the tap is still writing is followed: at the end of what is written so far the
+// thread looks again every CaptureFrames::kFollowInterval and publishes what came, until the tap
+// lets go of it.
 
 #include "tools/capture/captureframes.h"
 #include "tools/capture/drift.h"
@@ -33,7 +37,9 @@ struct LoadProgress
     // What the reading had to say, one sentence each about "the capture": damaged bytes passed
     // over, an end inside a record, a read error.
     QStringList warnings;
-    bool finished = false; // the whole file is gone through
+    bool live = false;      // its writer held the capture when last asked: more may come
+    bool following = false; // live, and every byte written so far is gone through
+    bool finished = false;  // the whole file is gone through, and no more will come
 };
 
 class CaptureLoader
@@ -51,8 +57,12 @@ public:
     [[nodiscard]] LoadProgress progress() const;
 
 private:
+    enum class Stage { Reading, Following, Finished };
+
     void run(const std::stop_token& stop);
-    void publish(bool finished);
+    // Through what is written so far; false when stopped or the index is full.
+    bool readOn(const std::stop_token& stop, bool live);
+    void publish(Stage stage, bool live);
 
     std::unique_ptr<CaptureFrames> m_frames;
     FrameIndex& m_index;

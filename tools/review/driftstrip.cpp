@@ -13,8 +13,10 @@ namespace lumatrax {
 
 namespace {
 
-constexpr int kMarkHeight = 5;      // pixels of a reject mark, above and below the plot
-constexpr double kDragPixels = 3.0; // a press that moves less than this is a click
+constexpr int kMarkHeight = 5;          // pixels of a reject mark, above and below the plot
+constexpr double kDragPixels = 3.0;     // a press that moves less than this is a click
+constexpr double kGuideWidth = 2.0;     // pixels of a guide line
+constexpr double kLeastOverreach = 2.0; // pixels of amber past a guide where a bin rejected there
 
 QColor colour(std::uint32_t rgb)
 {
@@ -107,10 +109,20 @@ void DriftStrip::paintEvent(QPaintEvent*)
             painter.fillRect(QRectF(left, top, width, std::max(1.0, yOf(bottomTwips) - top)),
                              colour);
         };
-        // Every frame's extent faint; brighter, how close the frames came to each guide: from
-        // the median of their highest samples up to the 5 % nearest the upper guide, and from
-        // the median of their lowest samples down to the 5 % nearest the lower guide.
+        // Every frame's extent faint, and in amber where it went past a guide: the rejects;
+        // brighter, how close the frames came to each guide: from the median of their highest
+        // samples up to the 5 % nearest the upper guide, and from the median of their lowest
+        // samples down to the 5 % nearest the lower guide.
         band(bin.top, bin.bottom, QColor(0, 70, 70));
+        // Past a guide by a hair still shows beyond the guide's black edge.
+        const double reach =
+            (kGuideWidth + 1 + kLeastOverreach) * kScreenHeightTwips / area.height();
+        if (bin.top < upperGuide)
+            band(std::min<double>(bin.top, upperGuide - reach), upperGuide,
+                 colour(kRejectedTraceColour));
+        if (bin.bottom > lowerGuide)
+            band(lowerGuide, std::max<double>(bin.bottom, lowerGuide + reach),
+                 colour(kRejectedTraceColour));
         band(upperGuide + bin.nearMargin[0] * twipsPerStep,
              upperGuide + bin.medianMargin[0] * twipsPerStep, QColor(0, 190, 190));
         band(lowerGuide - bin.medianMargin[1] * twipsPerStep,
@@ -129,14 +141,17 @@ void DriftStrip::paintEvent(QPaintEvent*)
             painter.fillRect(QRectF(left, top, width, mark), colour(kRejectedTraceColour));
         }
     }
-    painter.fillRect(QRectF(area.left(), std::floor(yOf(upperGuide)), area.width(), 1),
-                     colour(kUpperGuideColour));
-    painter.fillRect(QRectF(area.left(), std::floor(yOf(lowerGuide)), area.width(), 1),
-                     colour(kLowerGuideColour));
     if (m_selection && !m_report.bins.empty()) {
         const double left = xOf(m_report.bins[m_selection->first].startUs);
         const double right = xOf(m_report.bins[m_selection->second].endUs);
         painter.fillRect(QRectF(left, 0, right - left, height()), QColor(255, 255, 255, 60));
+    }
+    // The guides over everything, each edged in black so it stands clear of the bands.
+    for (const auto& [twips, rgb] :
+         {std::pair{upperGuide, kUpperGuideColour}, std::pair{lowerGuide, kLowerGuideColour}}) {
+        const double y = std::floor(yOf(twips));
+        painter.fillRect(QRectF(area.left(), y - 1, area.width(), kGuideWidth + 2), Qt::black);
+        painter.fillRect(QRectF(area.left(), y, area.width(), kGuideWidth), colour(rgb));
     }
     if (m_current && !m_report.bins.empty())
         painter.fillRect(QRectF(std::floor(xOf(*m_current)), 0, 1, height()), Qt::white);

@@ -4,9 +4,12 @@
 // screen's height top to bottom as on the scope. Per bin, the band from its frames' highest
 // sample to their lowest, and brighter within it how near the frames came to each guide (from
 // the median of their highest samples to the 5th percentile nearest the upper guide, and the
-// same for their lowest samples and the lower guide); the two guides across; an amber mark above
-// a bin that rejected at the upper guide and below one that rejected at the lower, taller with
-// the share rejected; the frame shown as a white line; a stretch selected as a shaded area.
+// same for their lowest samples and the lower guide), in amber where it went past a guide (at
+// least a few pixels, so a reject by a hair shows); the two guides across, red and blue as on
+// the scope, two pixels each and edged in black, over everything but the frame shown; an amber
+// mark above a bin that rejected at the upper guide and below one that rejected at the lower,
+// taller with the share rejected; the frame shown as a white line; a stretch selected as a
+// shaded area.
 //
 // A click on a bin asks for that bin; a drag selects the bins it crosses.
 

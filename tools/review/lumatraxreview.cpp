@@ -3,13 +3,13 @@
 
 #include "tools/line/toolsupport.h"
 #include "tools/review/reviewwindow.h"
+#include "windowkit/desktopsession.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSettings>
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 
 using namespace lumatrax;
@@ -27,14 +27,20 @@ judge's counts at those guides.
 The window shows the whole batch as lumatrax-judge --plot draws it (every trace, the rejects at
 the guides in amber over it), a strip of the batch over time (per time bin the band of the
 frames' highest and lowest samples, the guides, rejects marked) with a warning when the batch
-runs close to a guide without rejecting there yet, and single frames as lumatrax draws them: N and P step to the next and previous rejected frame, Shift+N and Shift+P to any frame, a
-click on the strip to the first reject there. Drag across good pieces on the strip and Teach
+runs close to a guide without rejecting there yet, and single frames as lumatrax draws them:
+N and P step to the next and previous rejected frame, Shift+N and Shift+P to any frame, a click
+on the strip to the first reject there. Drag across good pieces on the strip and Teach
 sets the guides from them, as lumatrax-judge --teach does.
+
+A capture that lumatrax-tap is still writing is followed as it grows: new frames are counted
+and drawn within a second, and the title says "live" until the tap ends, then "ended". Beside
+lumatrax at the line, that is the running tally of the batch.
 
 Ctrl+Shift+C copies the report form's Sorting Result lines exactly as lumatrax-judge --report
 prints them; Ctrl+S saves the picture and Ctrl+E the table of every frame, each written whole
 or not at all. The capture is only read. The guides last used for a capture are kept in the
-user's settings, never in the capture. The capture format is described in
+user's settings, never in the capture. Without a desktop session to show the window in, it
+says so in one line and exits with status 1. The capture format is described in
 /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
 
 void complain(const QString& line)
@@ -107,16 +113,6 @@ ReviewCommandLine parse(const QStringList& arguments)
     return result;
 }
 
-// A window needs a desktop session; a platform the user chose (QT_QPA_PLATFORM) is left to Qt.
-bool desktopSessionMissing()
-{
-    auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    return !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM");
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -136,13 +132,9 @@ int main(int argc, char* argv[])
         complain(QStringLiteral("see lumatrax-review --help"));
         return 2;
     }
-    if (desktopSessionMissing()) {
-        complain(QStringLiteral("needs a desktop session (neither DISPLAY nor WAYLAND_DISPLAY is "
-                                "set): start it from the desktop"));
+    const auto app = startWindowApplication("lumatrax-review", argc, argv);
+    if (!app)
         return 1;
-    }
-
-    QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vorn"));
     QApplication::setApplicationName(QStringLiteral("lumatrax-review"));
     QApplication::setApplicationVersion(QStringLiteral(LUMATRAX_VERSION));
@@ -153,5 +145,5 @@ int main(int argc, char* argv[])
     window.show();
     if (!commandLine.capture.isEmpty())
         window.openCapture(commandLine.capture, commandLine.guides);
-    return app.exec();
+    return QApplication::exec();
 }

@@ -6,9 +6,12 @@
 // from a stretch of good pieces, and the counts for the report form.
 //
 // The capture is read on threads of its own (captureloader.h, batchlayers.h); the window takes
-// what they publish at the screen's pace while they work, and is idle otherwise.
+// what they publish at the screen's pace while they work, and is idle otherwise. A capture the
+// tap is still writing is followed as it grows, its title saying "live" until the tap lets go of
+// it, then "ended".
 
 #include "tools/capture/capturejudge.h"
+#include "tools/review/reviewwindowui.h"
 
 #include <QMainWindow>
 
@@ -16,22 +19,10 @@
 #include <memory>
 #include <optional>
 
-class QAction;
-class QDoubleSpinBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
 class QSettings;
-class QSlider;
-class QSpinBox;
 class QTimer;
 
 namespace lumatrax {
-
-class DriftStrip;
-class FrameView;
-class PictureView;
 
 class ReviewWindow : public QMainWindow
 {
@@ -55,9 +46,13 @@ public:
     void setGuides(GuidePositions guides);
     // The counts at the guides of the frames read so far.
     [[nodiscard]] JudgeSummary counts() const;
-    // The whole capture has been gone through.
+    // The whole capture has been gone through, and no more will come.
     [[nodiscard]] bool isLoaded() const;
-    // Every trace is drawn and the rejects at the guides on the sliders.
+    // A capture the tap still writes, gone through as far as it is written: more will come.
+    [[nodiscard]] bool isFollowing() const;
+    // Every trace is drawn and the rejects at the guides on the sliders; of a capture followed,
+    // every trace so far, and the rejects as they joined the picture (sampled, when there are
+    // more than it draws).
     [[nodiscard]] bool isPictureComplete() const;
     // The Sorting Result lines as lumatrax-judge --report prints them.
     [[nodiscard]] QByteArray sortingResultText() const;
@@ -73,11 +68,6 @@ protected:
 private:
     struct Session;
 
-    void buildMenus();
-    QWidget* buildGuides();
-    QWidget* buildCounts();
-    QWidget* buildTeach();
-
     void chooseCapture();
     void closeCapture();
     void cancelWork();
@@ -87,6 +77,8 @@ private:
     void showDrift();
     void showPicture();
     void showCaptureInfo();
+    void showTitle();
+    void selectStretch(std::int64_t startUs, std::int64_t endUs);
     void updateActions();
     void showFrame(qint64 frame);
     void step(int direction, bool rejectsOnly);
@@ -105,34 +97,7 @@ private:
     bool m_opening = false;       // the guides being set for a capture just opened
     bool m_startUpGuides = false; // the capture is shown at the start-up guides, not chosen ones
     QTimer* m_pulse;
-
-    QAction* m_savePicture = nullptr;
-    QAction* m_exportFrames = nullptr;
-    QAction* m_copyResult = nullptr;
-    QAction* m_teach = nullptr;
-    QSlider* m_high = nullptr;
-    QSlider* m_low = nullptr;
-    QSpinBox* m_highValue = nullptr;
-    QSpinBox* m_lowValue = nullptr;
-    QLabel* m_guidesNote = nullptr;
-    QLabel* m_readWarning = nullptr;
-    QLabel* m_captureInfo = nullptr;
-    PictureView* m_picture = nullptr;
-    QLabel* m_pictureNote = nullptr;
-    FrameView* m_frameView = nullptr;
-    QLabel* m_frameNote = nullptr;
-    QLabel* m_driftNote = nullptr;
-    DriftStrip* m_strip = nullptr;
-    QLineEdit* m_tested = nullptr;
-    QLineEdit* m_accepted = nullptr;
-    QLineEdit* m_upper = nullptr;
-    QLineEdit* m_lower = nullptr;
-    QLabel* m_breakdown = nullptr;
-    QDoubleSpinBox* m_keep = nullptr;
-    QSpinBox* m_margin = nullptr;
-    QLabel* m_teachNote = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QPushButton* m_cancel = nullptr;
+    ReviewWindowUi m_ui;
 };
 
 } // namespace lumatrax
