@@ -10,53 +10,24 @@
 #include "tools/review/driftstrip.h"
 #include "tools/review/reviewwindow.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include "tools/dev/screenshotkit.h"
+
 #include <QFile>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <cstdio>
 
 using namespace lumatrax;
-
-namespace {
-
-// Waits, with the event loop running, until done() holds or the time is up.
-template <typename Done> bool waitUntil(Done done, int milliseconds)
-{
-    // The event loop sleeps between events; a short timer wakes it to look again.
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds) {
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
-} // namespace
+using screenshot::waitUntil;
 
 int main(int argc, char* argv[])
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png [DEVICE_PIXEL_RATIO]\n", argv[0]);
+    if (!screenshot::prepare(argc, argv))
         return 2;
-    }
-    if (argc >= 3)
-        qputenv("QT_SCALE_FACTOR", argv[2]);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
-    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    const QString output = screenshot::outputPath(argv);
 
     QTemporaryDir directory;
     const QString capture = directory.filePath(QStringLiteral("line.lmxcap"));
@@ -90,14 +61,5 @@ int main(int argc, char* argv[])
     QTest::mouseMove(strip, QPoint(strip->width() / 4, y));
     QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() / 4, y));
     QTest::keyClick(&window, Qt::Key_N);
-    waitUntil([] { return false; }, 100); // let the repaints run
-
-    const QPixmap shot = window.grab();
-    if (!shot.save(output, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
-        return 1;
-    }
-    std::printf("%s: %dx%d pixels at device pixel ratio %.1f\n", qPrintable(output),
-                int(shot.width()), int(shot.height()), shot.devicePixelRatio());
-    return 0;
+    return screenshot::save(window, output);
 }

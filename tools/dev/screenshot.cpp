@@ -10,30 +10,19 @@
 #include "tools/sim/piecemodel.h"
 #include "tools/line/virtualinstrument.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
+#include "tools/dev/screenshotkit.h"
+
 #include <QFile>
 #include <QGroupBox>
-#include <QPixmap>
 #include <QSlider>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 using namespace lumatrax;
+using screenshot::waitUntil;
 
 namespace {
-
-// Waits, with the event loop running, until done() holds or the time is up.
-template <typename Done> bool waitUntil(Done done, int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
 
 // A piece as the simulated instrument makes it, at its start-up settings: the first good one of
 // the default seed, so the window shows ACCEPT.
@@ -50,16 +39,10 @@ VirtualInstrument::Frame piece()
 
 int main(int argc, char* argv[])
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png [DEVICE_PIXEL_RATIO]\n", argv[0]);
+    if (!screenshot::prepare(argc, argv))
         return 2;
-    }
-    if (argc >= 3)
-        qputenv("QT_SCALE_FACTOR", argv[2]);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    const QString output = screenshot::outputPath(argv);
 
     QTemporaryDir startDirectory;
     VirtualInstrument instrument;
@@ -90,14 +73,5 @@ int main(int argc, char* argv[])
     QObject::connect(&frmMain, &lumatrax::MainWindow::frameJudged, [&judged] { judged = true; });
     instrument.sendFrame(piece());
     waitUntil([&] { return judged; }, 5000);
-    waitUntil([] { return false; }, 100); // let the capped repaints run
-
-    const QPixmap shot = frmMain.grab();
-    if (!shot.save(output, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
-        return 1;
-    }
-    std::printf("%s: %dx%d pixels at device pixel ratio %.1f\n", qPrintable(output),
-                int(shot.width()), int(shot.height()), shot.devicePixelRatio());
-    return 0;
+    return screenshot::save(frmMain, output);
 }
