@@ -4,6 +4,7 @@
 #include "display/linewalk.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QFont>
 #include <QPainter>
 
@@ -144,13 +145,20 @@ QImage BatchPlot::image(const QString& captureName, const JudgeSummary& summary)
     return picture;
 }
 
-QByteArray BatchPlot::encoded(const QString& captureName, const JudgeSummary& summary,
-                              const char* format) const
+const char* pictureFormatOf(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == u"jpg" || suffix == u"jpeg")
+        return "JPEG";
+    return suffix == u"bmp" ? "BMP" : "PNG";
+}
+
+QByteArray encodedPicture(const QImage& picture, const char* format)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    return image(captureName, summary).save(&buffer, format) ? bytes : QByteArray();
+    return picture.save(&buffer, format) ? bytes : QByteArray();
 }
 
 } // namespace lumatrax

@@ -45,10 +45,6 @@ public:
     // The picture with a caption naming the capture and giving the guides and `summary`.
     [[nodiscard]] QImage image(const QString& captureName, const JudgeSummary& summary) const;
 
-    // The picture in an image format Qt writes ("PNG", "JPEG", "BMP"); empty when it cannot.
-    [[nodiscard]] QByteArray encoded(const QString& captureName, const JudgeSummary& summary,
-                                     const char* format) const;
-
 private:
     void trace(std::vector<std::uint32_t>& hits, std::uint32_t stamp);
 
@@ -61,5 +57,12 @@ private:
     std::vector<std::uint32_t> m_lastFrame;
     std::uint32_t m_frame = 0;
 };
+
+// The picture format a file's name asks for: JPEG for a name ending in .jpg or .jpeg, BMP for
+// .bmp, PNG for any other ("-" too).
+[[nodiscard]] const char* pictureFormatOf(const QString& name);
+
+// `picture` in an image format Qt writes ("PNG", "JPEG", "BMP"); empty when it cannot.
+[[nodiscard]] QByteArray encodedPicture(const QImage& picture, const char* format);
 
 } // namespace lumatrax

@@ -7,6 +7,21 @@
 
 namespace lumatrax {
 
+std::optional<GuidePositions> guidePositionsFrom(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool upperOk = false;
+    bool lowerOk = false;
+    const GuidePositions guides{parts[0].trimmed().toInt(&upperOk),
+                                parts[1].trimmed().toInt(&lowerOk)};
+    if (!upperOk || !lowerOk || guides.upper < 0 || guides.upper > 100 || guides.lower < 0 ||
+        guides.lower > 100)
+        return std::nullopt;
+    return guides;
+}
+
 FrameJudge::FrameJudge(GuidePositions guides)
 {
     for (SegmentArray* segments : {&m_trace, &m_upper, &m_lower})

@@ -32,6 +32,10 @@ struct GuidePositions
     int lower = 50;
 };
 
+// "UPPER,LOWER", two whole numbers 0..100, as the tools take guides on their command lines and
+// keep them; nothing for any other text.
+[[nodiscard]] std::optional<GuidePositions> guidePositionsFrom(const QString& text);
+
 class FrameJudge
 {
 public:

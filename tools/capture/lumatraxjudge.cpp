@@ -136,21 +136,6 @@ std::optional<int> parseKeep(const QString& text)
     return int(hundredths);
 }
 
-std::optional<GuidePositions> parseGuides(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 2)
-        return std::nullopt;
-    bool upperOk = false;
-    bool lowerOk = false;
-    const GuidePositions guides{parts[0].trimmed().toInt(&upperOk),
-                                parts[1].trimmed().toInt(&lowerOk)};
-    if (!upperOk || !lowerOk || guides.upper < 0 || guides.upper > 100 || guides.lower < 0 ||
-        guides.lower > 100)
-        return std::nullopt;
-    return guides;
-}
-
 JudgeCommandLine parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -248,7 +233,7 @@ JudgeCommandLine parse(const QStringList& arguments)
         return result;
     }
     result.file = parser.positionalArguments().first();
-    const auto positions = parseGuides(parser.value(guides));
+    const auto positions = guidePositionsFrom(parser.value(guides));
     if (!positions)
         result.error = QStringLiteral("--guides must be two whole numbers from 0 to 100: "
                                       "UPPER,LOWER");
@@ -335,15 +320,6 @@ std::optional<Input> openInput(const QString& name)
     const Input input{fileKey(fd), S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)};
     ::close(fd);
     return input;
-}
-
-// The picture's format by the name's ending; PNG for any other name, "-" too.
-const char* pictureFormat(const QString& name)
-{
-    const QString suffix = QFileInfo(name).suffix().toLower();
-    if (suffix == u"jpg" || suffix == u"jpeg")
-        return "JPEG";
-    return suffix == u"bmp" ? "BMP" : "PNG";
 }
 
 // What the judge prints on its summary's stream, held until every output is in place, so a run
@@ -608,8 +584,9 @@ int main(int argc, char* argv[])
     // Every output written and in place before the summary is shown.
     std::optional<SaveFailure> failure;
     if (plot) {
-        const char* format = pictureFormat(commandLine.plot);
-        const QByteArray bytes = plot->encoded(QFileInfo(commandLine.file).fileName(), s, format);
+        const char* format = pictureFormatOf(commandLine.plot);
+        const QByteArray bytes =
+            encodedPicture(plot->image(QFileInfo(commandLine.file).fileName(), s), format);
         failure =
             bytes.isEmpty()
                 ? SaveFailure{commandLine.plot,

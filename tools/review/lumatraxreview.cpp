@@ -37,8 +37,8 @@ and drawn within a second, and the title says "live" until the tap ends, then "e
 lumatrax at the line, that is the running tally of the batch.
 
 Ctrl+Shift+C copies the report form's Sorting Result lines exactly as lumatrax-judge --report
-prints them; Ctrl+S saves the picture and Ctrl+E the table of every frame, each written whole
-or not at all. The capture is only read. The guides last used for a capture are kept in the
+prints them; Ctrl+S saves the picture (JPEG, BMP or PNG by the name's ending, as --plot) and
+Ctrl+E the table of every frame, each written whole or not at all. The capture is only read. The guides last used for a capture are kept in the
 user's settings, never in the capture. Without a desktop session to show the window in, it
 says so in one line and exits with status 1. The capture format is described in
 /usr/share/doc/lumatrax/README.tools.md (tools/README.md in the sources).)";
@@ -55,19 +55,6 @@ struct ReviewCommandLine
     QString error;
     QString help; // printed instead of starting
 };
-
-std::optional<GuidePositions> parseGuides(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    bool upperOk = false;
-    bool lowerOk = false;
-    const GuidePositions guides{parts.value(0).trimmed().toInt(&upperOk),
-                                parts.value(1).trimmed().toInt(&lowerOk)};
-    if (parts.size() != 2 || !upperOk || !lowerOk || guides.upper < 0 || guides.upper > 100 ||
-        guides.lower < 0 || guides.lower > 100)
-        return std::nullopt;
-    return guides;
-}
 
 ReviewCommandLine parse(const QStringList& arguments)
 {
@@ -105,7 +92,7 @@ ReviewCommandLine parse(const QStringList& arguments)
     }
     result.capture = positional.value(0);
     if (parser.isSet(guides)) {
-        result.guides = parseGuides(parser.value(guides));
+        result.guides = guidePositionsFrom(parser.value(guides));
         if (!result.guides)
             result.error = QStringLiteral("--guides must be two whole numbers from 0 to 100: "
                                           "UPPER,LOWER");

@@ -17,7 +17,6 @@
 #include "tools/review/reviewtext.h"
 
 #include <QAction>
-#include <QBuffer>
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QDoubleSpinBox>
@@ -62,14 +61,7 @@ QString memoryKey(const QString& capture)
 
 std::optional<GuidePositions> recalledGuides(const QSettings& settings, const QString& capture)
 {
-    const QStringList parts = settings.value(memoryKey(capture)).toString().split(QLatin1Char(','));
-    bool upperOk = false;
-    bool lowerOk = false;
-    const GuidePositions guides{parts.value(0).toInt(&upperOk), parts.value(1).toInt(&lowerOk)};
-    if (parts.size() != 2 || !upperOk || !lowerOk || guides.upper < 0 || guides.upper > 100 ||
-        guides.lower < 0 || guides.lower > 100)
-        return std::nullopt;
-    return guides;
+    return guidePositionsFrom(settings.value(memoryKey(capture)).toString());
 }
 
 } // namespace
@@ -559,23 +551,27 @@ void ReviewWindow::savePicture()
 {
     if (!isPictureComplete())
         return;
-    const QString out = QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"),
-                                                     QString(), QStringLiteral("PNG (*.png)"));
+    const QString out = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save Picture"), QString(),
+        QStringLiteral("Pictures (*.png *.jpg *.jpeg *.bmp);;All files (*)"));
     if (out.isEmpty())
         return;
-    const QImage picture = BatchLayers::withCaption(
-        m_session->picture.screen, m_guides, QFileInfo(m_session->path).fileName(), counts());
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
+    // In the format its name asks for, as the judge's --plot.
+    const char* format = pictureFormatOf(out);
+    const QByteArray bytes =
+        encodedPicture(BatchLayers::withCaption(m_session->picture.screen, m_guides,
+                                                QFileInfo(m_session->path).fileName(), counts()),
+                       format);
     // An output by the rule of every output, never over the capture itself.
     OutputFile file;
     std::optional<SaveFailure> failure = file.open(out, OutputFile::Mode::Replace);
     if (!failure && !m_session->captureKey.isEmpty() && file.key() == m_session->captureKey)
         failure = SaveFailure{out, QStringLiteral("it is the capture itself")};
+    if (!failure && bytes.isEmpty())
+        failure =
+            SaveFailure{out, QStringLiteral("cannot make a %1 picture").arg(QLatin1String(format))};
     if (!failure)
-        failure = file.write(png);
+        failure = file.write(bytes);
     if (!failure)
         failure = file.commit();
     if (failure)
