@@ -35,17 +35,26 @@ void FramesExport::run(const std::stop_token& stop)
     if (!failure)
         failure = table.write(frameCsvHeader());
     const std::int64_t started = frames.header().startedAtUs;
+    // Written a few thousand lines at a time, not a write a frame.
+    constexpr qint64 kLinesAWrite = 4096;
+    QByteArray lines;
     qint64 written = 0;
     while (!failure && !stop.stop_requested()) {
         const CaptureFrame* frame = frames.next();
         if (!frame) {
-            failure = table.commit();
+            failure = table.write(lines);
+            if (!failure)
+                failure = table.commit();
             break;
         }
-        failure = table.write(frameCsvLine(
-            started, frame->atUs, verdictAt(extremesOf(frame->samples), m_guides), frame->samples));
-        if (++written % 4096 == 0 && frames.fileSize() > 0)
-            m_share = double(frames.position()) / double(frames.fileSize());
+        lines += frameCsvLine(started, frame->atUs, verdictAt(extremesOf(frame->samples), m_guides),
+                              frame->samples);
+        if (++written % kLinesAWrite == 0) {
+            failure = table.write(lines);
+            lines.clear();
+            if (frames.fileSize() > 0)
+                m_share = double(frames.position()) / double(frames.fileSize());
+        }
     }
     if (!failure && stop.stop_requested())
         failure = SaveFailure{m_out, QStringLiteral("cancelled")};
