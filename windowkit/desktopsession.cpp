@@ -2,6 +2,7 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,9 +58,11 @@ void sayNoDesktopSession(const QByteArray& why)
     return named.join(" or ");
 }
 
-// Qt's messages while the platform starts. When no display can be reached the start ends in a
-// fatal message, on which Qt would abort; that becomes the one line and exit status 1 instead.
-// A start that succeeds passes what was held on, as Qt would have printed it.
+// Qt's messages while the platform starts. A start that fails ends in a fatal message, on which
+// Qt would abort. Where Qt said first that it could not reach the display, that becomes the one
+// line; any other failure (a library the platform plugin lacks, say) is Qt's own messages, which
+// name the fix. Either way the program ends with status 1. A start that succeeds passes what was
+// held on, as Qt would have printed it.
 struct HeldMessage
 {
     QtMsgType type;
@@ -67,21 +70,35 @@ struct HeldMessage
     QString text;
 };
 std::vector<HeldMessage> g_held;
-
-void holdWhilePlatformStarts(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type == QtFatalMsg) {
-        sayNoDesktopSession("cannot reach " + displaysNamed());
-        std::_Exit(1); // Qt is half started: none of it may run down
-    }
-    g_held.push_back({type, context.category, text});
-}
+QtMessageHandler g_qtHandler = nullptr;
 
 void passOnHeldMessages(QtMessageHandler handler)
 {
     for (const HeldMessage& m : g_held)
         handler(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()), m.text);
     g_held.clear();
+}
+
+[[nodiscard]] bool displayUnreachable()
+{
+    return std::any_of(g_held.begin(), g_held.end(), [](const HeldMessage& m) {
+        return m.text.contains(u"could not connect to display", Qt::CaseInsensitive) ||
+               m.text.contains(u"Failed to create wl_display", Qt::CaseInsensitive);
+    });
+}
+
+void holdWhilePlatformStarts(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        if (displayUnreachable()) {
+            sayNoDesktopSession("cannot reach " + displaysNamed());
+        } else {
+            g_held.push_back({QtCriticalMsg, context.category, text});
+            passOnHeldMessages(g_qtHandler);
+        }
+        std::_Exit(1); // Qt is half started: none of it may run down
+    }
+    g_held.push_back({type, context.category, text});
 }
 
 } // namespace
@@ -94,12 +111,12 @@ std::unique_ptr<QApplication> startWindowApplication(const char* program, int& a
         sayNoDesktopSession("neither DISPLAY nor WAYLAND_DISPLAY is set");
         return nullptr;
     }
-    const QtMessageHandler qtHandler =
-        watchPlatform ? qInstallMessageHandler(holdWhilePlatformStarts) : nullptr;
+    if (watchPlatform)
+        g_qtHandler = qInstallMessageHandler(holdWhilePlatformStarts);
     auto app = std::make_unique<QApplication>(argc, argv);
     if (watchPlatform) {
-        qInstallMessageHandler(qtHandler);
-        passOnHeldMessages(qtHandler);
+        qInstallMessageHandler(g_qtHandler);
+        passOnHeldMessages(g_qtHandler);
     }
     return app;
 }

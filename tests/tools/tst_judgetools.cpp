@@ -14,6 +14,8 @@
 #include "tools/capture/capturejudge.h"
 #include "tools/capture/guideteacher.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
@@ -435,26 +437,40 @@ void TestJudgeTools::programWithoutADesktopSessionSaysSo_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("settings"); // NAME=value
+    QTest::addColumn<QByteArray>("said");      // the start of what it says, its one line
     // An X display number no server here listens on.
     int x = 99;
     while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(x)))
         ++x;
+    const QString display = QStringLiteral("DISPLAY=:%1").arg(x);
     for (const char* program : {LUMATRAX_PROGRAM, LUMATRAX_REVIEW_PROGRAM}) {
         const QString name = QFileInfo(QString::fromUtf8(program)).fileName();
-        QTest::addRow("%s, no display", qPrintable(name)) << program << QStringList();
+        const QByteArray noSession = name.toUtf8() + ": needs a desktop session";
+        QTest::addRow("%s, no display", qPrintable(name)) << program << QStringList() << noSession;
         QTest::addRow("%s, an X display not there", qPrintable(name))
-            << program << QStringList{QStringLiteral("DISPLAY=:%1").arg(x)};
+            << program << QStringList{display} << noSession;
         QTest::addRow("%s, a Wayland display with no compositor", qPrintable(name))
             << program
             << QStringList{"WAYLAND_DISPLAY=wayland-lumatrax", "XDG_SESSION_TYPE=wayland",
-                           "XDG_RUNTIME_DIR=/nonexistent/lumatrax-runtime"};
+                           "XDG_RUNTIME_DIR=/nonexistent/lumatrax-runtime"}
+            << noSession;
     }
+    // A platform plugin that cannot load (a library of its is broken) is no missing session:
+    // Qt's own reason is said.
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("broken")));
+    QFile broken(path(QStringLiteral("broken/libxcb-icccm.so.4")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    QTest::addRow("lumatrax, an X plugin that cannot load")
+        << QString::fromUtf8(LUMATRAX_PROGRAM)
+        << QStringList{display, QStringLiteral("LD_LIBRARY_PATH=") + path(QStringLiteral("broken"))}
+        << QByteArray("qt.qpa.plugin: Could not load the Qt platform plugin \"xcb\"");
 }
 
 void TestJudgeTools::programWithoutADesktopSessionSaysSo()
 {
     QFETCH(QString, program);
     QFETCH(QStringList, settings);
+    QFETCH(QByteArray, said);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
@@ -462,10 +478,8 @@ void TestJudgeTools::programWithoutADesktopSessionSaysSo()
         environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     const Run started = run(qPrintable(program), {}, environment);
     QCOMPARE(started.status, 1);
-    QVERIFY2(started.err.startsWith(QFileInfo(program).fileName().toUtf8() +
-                                    ": needs a desktop session") &&
-                 started.err.count('\n') == 1,
-             started.err.constData());
+    QVERIFY2(started.err.startsWith(said), started.err.constData());
+    QVERIFY2(said.startsWith("qt.") || started.err.count('\n') == 1, started.err.constData());
 }
 
 void TestJudgeTools::guideTooltipsShowTheNumbersTheJudgeTakes()
