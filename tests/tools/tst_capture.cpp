@@ -649,6 +649,10 @@ void TestCapture::damagedRecordIsSkippedAndReadingGoesOn_data()
         qToLittleEndian(std::uint64_t(paused.records[n].atUs) + kHours2,
                         paused.file.data() + paused.starts[n] + 3);
     QTest::newRow("a pause of two hours") << paused.file << allFrames << QList<qint64>{} << false;
+    QByteArray pausedAndDamaged = paused.file;
+    pausedAndDamaged[at] = 0;
+    QTest::newRow("a direction damaged where the line stood still")
+        << pausedAndDamaged << withoutIt << itsRecord << false;
     QTest::newRow("a cut inside the last record")
         << c.file.chopped(100) << allFrames.chopped(1) << QList<qint64>{} << true;
 }

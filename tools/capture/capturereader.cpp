@@ -261,7 +261,7 @@ std::optional<qint64> CaptureReader::findResync(qint64 from, qint64 to, qint64* 
         if (head.isEmpty())
             break;
         const Fit kind = fit(head, m_lastAtUs);
-        if (kind == Fit::No || kind == Fit::Pause)
+        if (kind == Fit::No)
             continue;
         auto noteCut = [&] {
             if (firstCut && *firstCut < 0)
@@ -278,9 +278,13 @@ std::optional<qint64> CaptureReader::findResync(qint64 from, qint64 to, qint64* 
             noteCut();
             continue;
         }
+        // A record over an hour after the last one read (a pause in the line after the damage)
+        // is taken where the record after it agrees.
         const Fit after = fit(bytes.sliced(end - p), h.atUs);
-        if (after == Fit::Sound || after == Fit::Partial)
+        if (after == Fit::Sound || (after == Fit::Partial && kind == Fit::Sound))
             return p;
+        if (after == Fit::Partial)
+            noteCut();
     }
     return std::nullopt;
 }

@@ -11,8 +11,8 @@
 // before the last record read. A record is read once it is whole and the head after it could
 // follow it (or nothing follows yet). Where that fails, the damaged record is passed over, never
 // the rest of the file: reading resumes at the first place after it where two sound records
-// follow each other, each within an hour of the record before it (the second may be cut by the
-// end of the bytes). Each skip is kept (skips()): where the damage began and how many bytes were
+// follow each other, the second within an hour of the first (the first may lie over an hour on,
+// where the line stood still; unless it does, the second may be cut by the end of the bytes). Each skip is kept (skips()): where the damage began and how many bytes were
 // passed over. The damaged record:
 //
 // - a record whose head is not sound;
