@@ -281,6 +281,7 @@ void TestJudgeTools::commandLinesEndAsTheySay_data()
     const QByteArray summary = "frames          5\n";
     row("the table", {"cap.lmxcap", "--csv", "-"}, 0, table, summary);
     row("/dev/stdout is -", {"cap.lmxcap", "--csv", "/dev/stdout"}, 0, table, summary);
+    row("/dev/stderr is not", {"cap.lmxcap", "--csv", "/dev/stderr"}, 0, "guides ", table);
     row("the picture", {"cap.lmxcap", "--plot", "-", "--report"}, 0, "\x89PNG", " SORTING RESULT");
     row("not both", {"cap.lmxcap", "--csv", "-", "--plot", "/dev/stdout"}, 2, {},
         "only one output can go to standard output");

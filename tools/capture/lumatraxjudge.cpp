@@ -66,8 +66,9 @@ percentile margin has been below --warn steps while they rejected under 5 % of t
 there; else "never within N steps". The drift forecasts and is no fault: it leaves the exit
 status as it is. With --teach it is that of the capture at the taught guides; --bad has none.
 
-An OUT of - (or /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N) is that open
-descriptor, and the summary then goes to standard error; only one output can go there. A file
+An OUT of - (or /dev/stdout, /dev/fd/1, /proc/self/fd/1) is standard output, and the summary
+then goes to standard error; only one output can go there. /dev/stderr, /dev/fd/N and
+/proc/self/fd/N are written through that open descriptor. A file
 is replaced only once it is complete, with its mode, owner and group; one the user may not
 write, or that cannot be replaced so, is refused before a byte is written. A device or a named
 pipe is written as it stands. No output may be a capture, another output or the summary's
@@ -134,6 +135,13 @@ std::optional<int> parseKeep(const QString& text)
     if (hundredths < 1 || hundredths > 10000)
         return std::nullopt;
     return int(hundredths);
+}
+
+// An output whose name is standard output ("-", /dev/stdout, /dev/fd/1): the summary then goes to
+// standard error. /dev/stderr and any other descriptor are written as they stand.
+bool toStandardOutput(const QString& name)
+{
+    return standardStreamOf(name) == STDOUT_FILENO;
 }
 
 JudgeCommandLine parse(const QStringList& arguments)
@@ -252,9 +260,9 @@ JudgeCommandLine parse(const QStringList& arguments)
     result.teaching.margin = parser.value(margin).toInt(&marginOk);
     bool warnOk = false;
     result.warnSteps = parser.value(warn).toInt(&warnOk);
-    const int onStandardOutput = int(standardStreamOf(result.csv).has_value()) +
-                                 int(standardStreamOf(result.plot).has_value()) +
-                                 int(standardStreamOf(result.driftCsv).has_value());
+    const int onStandardOutput = int(toStandardOutput(result.csv)) +
+                                 int(toStandardOutput(result.plot)) +
+                                 int(toStandardOutput(result.driftCsv));
     if (result.teach && parser.isSet(guides))
         result.error = QStringLiteral("--teach proposes the guides: give --teach or --guides, not "
                                       "both");
@@ -387,9 +395,9 @@ int main(int argc, char* argv[])
     }
 
     // What the judge says goes to standard error while an output takes standard output.
-    const bool outputOnStdout = standardStreamOf(commandLine.csv) ||
-                                standardStreamOf(commandLine.plot) ||
-                                standardStreamOf(commandLine.driftCsv);
+    const bool outputOnStdout = toStandardOutput(commandLine.csv) ||
+                                toStandardOutput(commandLine.plot) ||
+                                toStandardOutput(commandLine.driftCsv);
     FILE* const shown = outputOnStdout ? stderr : stdout;
     HeldText held;
     FILE* const text = held.file();
