@@ -495,8 +495,10 @@ int main(int argc, char* argv[])
         commandLine.guides = t.guides;
     }
 
+    // The lines of --frames go out as the frames are judged, as a table on standard output does:
+    // only the summary waits for the outputs.
     if (commandLine.frames)
-        print("time_s verdict above_upper below_lower utc\n");
+        std::fputs("time_s verdict above_upper below_lower utc\n", shown);
     // For the drift: of each frame only its time and its extremes, 10 bytes.
     std::vector<std::int64_t> frameTimes;
     std::vector<FrameExtremes> frameExtremes;
@@ -510,7 +512,7 @@ int main(int argc, char* argv[])
     const JudgeOutcome outcome =
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
             if (commandLine.frames)
-                std::fprintf(text, "%s %s %d %d %s\n", seconds(frame.atUs).constData(),
+                std::fprintf(shown, "%s %s %d %d %s\n", seconds(frame.atUs).constData(),
                              verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
                              int(frame.verdict.belowLower),
                              qPrintable(wallClockUtc(frame.startedAtUs, frame.atUs)));
