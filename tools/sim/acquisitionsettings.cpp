@@ -39,8 +39,7 @@ bool AcquisitionSettings::apply(const Command& c)
 
 std::chrono::nanoseconds AcquisitionSettings::sampleInterval() const
 {
-    const auto perDivision = kTimebases[std::size_t(timebaseIndex)].perDivision;
-    return std::chrono::nanoseconds(perDivision) * kGridDivisions / SAMPLES_PER_FRAME;
+    return std::chrono::nanoseconds(frameTime(timebaseIndex)) / SAMPLES_PER_FRAME;
 }
 
 QString describeCommand(const Command& c)

@@ -22,24 +22,22 @@ enum class TriggerEdge { Rising, Falling };
 
 struct Timebase
 {
-    std::chrono::microseconds perDivision;
     std::string_view name; // as the program lists it
 };
 
-// Index i of CMD_TIMEBASE selects entry i: time per grid division, ten divisions across.
+// Index i of CMD_TIMEBASE selects entry i; its time per division is kTimebasePerDivision[i].
 inline constexpr std::array<Timebase, 9> kTimebases = {{
-    {std::chrono::microseconds(40), "40\u00B5s"},
-    {std::chrono::microseconds(80), "80\u00B5s"},
-    {std::chrono::microseconds(200), "200\u00B5s"},
-    {std::chrono::microseconds(400), "400\u00B5s"},
-    {std::chrono::microseconds(800), "800\u00B5s"},
-    {std::chrono::microseconds(2000), "2ms"},
-    {std::chrono::microseconds(4000), "4ms"},
-    {std::chrono::microseconds(8000), "8ms"},
-    {std::chrono::microseconds(20000), "20ms"},
+    {"40\u00B5s"},
+    {"80\u00B5s"},
+    {"200\u00B5s"},
+    {"400\u00B5s"},
+    {"800\u00B5s"},
+    {"2ms"},
+    {"4ms"},
+    {"8ms"},
+    {"20ms"},
 }};
-
-inline constexpr int kGridDivisions = 10;
+static_assert(kTimebases.size() == kTimebasePerDivision.size());
 // Trigger-level codes run from 0 (bottom of the screen) to 1000 (top).
 inline constexpr int kMaxLevelCode = 1000;
 
