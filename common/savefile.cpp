@@ -6,9 +6,9 @@ namespace lumatrax {
 
 std::optional<SaveFailure> saveFile(const QString& fileName, QByteArrayView bytes)
 {
-    // The content reaches the system in blocks as it is written, so a full disk fails at the
-    // write that meets it, with its reason. A failure before commit() leaves the earlier file as
-    // it was: the destructor removes a file written beside it.
+    // A full disk fails at the write that meets it (or, in place, at the room taken first), with
+    // its reason. A failure before commit() leaves the earlier file as it was: the destructor
+    // removes a file written beside it.
     OutputFile file;
     if (auto failure = file.open(fileName, OutputFile::Mode::ReplaceOrRewrite))
         return failure;

@@ -8,8 +8,9 @@
 //
 // A regular file gets its content through a hidden file beside it, renamed over it with its mode,
 // owner and group only once every byte is written, so a crash, a full disk or a vanished
-// directory never leaves a half-written file: an earlier file of that name stays as it was and no
-// hidden file is left behind.
+// directory never leaves a half-written file: an earlier file of that name stays as it was. A
+// failed save removes its hidden file; a process killed while it writes may leave one
+// (".lumatrax-" and six letters or digits) beside the file.
 //
 // Where the directory takes no new file (it is read-only, or the file system has no free inode),
 // or the file's owner or group cannot be kept (a group-writable file of another user), an
