@@ -783,7 +783,7 @@ void TestCapture::tapRefusesToStartWithAReason_data()
     QTest::newRow("capture file there") << "pty"
                                         << "1" << true << false << 1 << "never overwrites";
     QTest::newRow("COMn there") << "pty"
-                                << "1" << false << true << 1 << "does not replace it";
+                                << "1" << false << true << 1 << "it is not replaced";
     QTest::newRow("port out of range") << "pty"
                                        << "0" << false << false << 2 << "--port";
 }

@@ -47,17 +47,6 @@ bool drain(int fd, QByteArray& backlog)
     return written >= 0;
 }
 
-// Something of that name is in the way of the link (see ComPortLink::entryInTheWay()).
-std::optional<QString> linkSpotTaken(const QString& path)
-{
-    const std::optional<QString> entry = ComPortLink::entryInTheWay(path);
-    if (!entry)
-        return std::nullopt;
-    return *entry +
-           QStringLiteral("; the tap does not replace it: remove it, or choose another --port or "
-                          "--dir");
-}
-
 } // namespace
 
 LineTap::~LineTap()
@@ -116,7 +105,7 @@ std::optional<QString> LineTap::start(const TapOptions& options)
         return QStringLiteral("%1 is not a directory").arg(options.directory);
     const QString linkPath =
         QDir(directory.absoluteFilePath()).absoluteFilePath(ComPortLink::fileName(options.port));
-    if (const auto taken = linkSpotTaken(linkPath))
+    if (const auto taken = ComPortLink::entryInTheWay(linkPath))
         return taken;
     if (const auto problem = openDevice(options.device))
         return problem;

@@ -76,7 +76,8 @@ std::optional<QString> ComPortLink::entryInTheWay(const QString& path)
     if (::lstat(encoded.constData(), &entry) != 0 || leftBehind(encoded))
         return std::nullopt;
     const QString leadsTo = linkTarget(encoded);
-    return QStringLiteral("%1 exists already%2")
+    return QStringLiteral("%1 exists already%2; it is not replaced: remove it, or choose another "
+                          "--port or --dir")
         .arg(path, leadsTo.isEmpty() ? QString() : QStringLiteral(" (a link to %1)").arg(leadsTo));
 }
 
@@ -94,13 +95,9 @@ bool ComPortLink::place(const QString& directory, int portNumber, const QString&
         return retarget(target);
     const QByteArray encodedPath = QFile::encodeName(path);
     const QByteArray encodedTarget = QFile::encodeName(target);
-    auto refuse = [](const QString& entry) {
-        return entry + QStringLiteral("; it is not replaced: remove it, or choose another --port "
-                                      "or --dir");
-    };
     const bool takeOver = leftBehind(encodedPath, target);
     if (const auto entry = entryInTheWay(path); entry && !takeOver)
-        return fail(refuse(*entry), 0);
+        return fail(*entry, 0);
     if (takeOver) {
         if (const int error = renameNewLinkOver(encodedPath, encodedTarget))
             return fail(path, error);
@@ -108,7 +105,7 @@ bool ComPortLink::place(const QString& directory, int portNumber, const QString&
         // An entry made since the look above is left alone as well.
         const int error = errno;
         if (error == EEXIST)
-            return fail(refuse(entryInTheWay(path).value_or(path)), 0);
+            return fail(entryInTheWay(path).value_or(path), 0);
         return fail(path, error);
     }
     if (isPlaced() && m_path != path)

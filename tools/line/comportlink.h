@@ -31,8 +31,9 @@ public:
     // "COM" and the number in decimal: 3 gives "COM3".
     [[nodiscard]] static QString fileName(int portNumber);
 
-    // What stands at `path` that a link may not replace ("<path> exists already", and where it
-    // leads when it is a link); nothing when the name is free for a link.
+    // The refusal when something stands at `path` that a link may not replace ("<path> exists
+    // already", where it leads when it is a link, and what to do); nothing when the name is free
+    // for a link.
     [[nodiscard]] static std::optional<QString> entryInTheWay(const QString& path);
 
     // Makes `directory`/COMn point at `target`; a link placed earlier by this object under
