@@ -38,8 +38,11 @@ std::optional<QString> CaptureFrames::open(const QString& path)
             .arg(path);
     }
     (void)m_lockProbe.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (auto refused = m_reader.open(path))
+    // Read through that descriptor: the name might lead elsewhere by now.
+    if (auto refused = m_reader.open(path, fd)) {
+        m_lockProbe.close();
         return refused;
+    }
     m_fileSize = m_lockProbe.size();
     return std::nullopt;
 }

@@ -84,7 +84,7 @@ private:
     std::int64_t m_fileSize = 0;
     std::optional<std::int64_t> m_readStart; // of the read the waiting bytes begin
     int m_greetings = 0;
-    QFile m_lockProbe;      // the capture once more, read-only, to ask for its writer's lock
+    QFile m_lockProbe;      // the capture, read-only: read through, and asked for its writer's lock
     bool m_writing = false; // the writer held it when last asked
     CaptureFrame m_frame;
 };

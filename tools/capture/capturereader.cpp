@@ -62,15 +62,17 @@ QString bytesWere(qint64 bytes)
 
 } // namespace
 
-std::optional<QString> CaptureReader::open(const QString& path)
+std::optional<QString> CaptureReader::open(const QString& path, int fd)
 {
     m_file.close();
     m_file.setFileName(path);
+    m_name = path;
     m_header = {};
     m_headerWhole = false;
     m_failure.clear();
     m_firstRecord = 0;
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    constexpr auto kMode = QIODevice::ReadOnly | QIODevice::Unbuffered;
+    if (!(fd >= 0 ? m_file.open(fd, kMode, QFileDevice::DontCloseHandle) : m_file.open(kMode)))
         return QStringLiteral("%1: %2").arg(path, m_file.errorString());
     (void)rewind();
     QString refusal;
@@ -85,7 +87,7 @@ std::optional<QString> CaptureReader::open(const QString& path)
 
 CaptureReader::HeaderState CaptureReader::readHeader(QString& refusal)
 {
-    const QString name = m_file.fileName();
+    const QString& name = m_name;
     auto refuse = [&](const QString& why) {
         refusal = why;
         return HeaderState::Refused;

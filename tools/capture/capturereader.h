@@ -12,8 +12,9 @@
 // follow it (or nothing follows yet). Where that fails, the damaged record is passed over, never
 // the rest of the file: reading resumes at the first place after it where two sound records
 // follow each other, the second within an hour of the first (the first may lie over an hour on,
-// where the line stood still; unless it does, the second may be cut by the end of the bytes). Each skip is kept (skips()): where the damage began and how many bytes were
-// passed over. The damaged record:
+// where the line stood still; unless it does, the second may be cut by the end of the bytes). Each
+// skip is kept (skips()): where the damage began and how many bytes were passed over. The damaged
+// record:
 //
 // - a record whose head is not sound;
 // - of a record and the head after it that cannot follow it, the later one, unless the
@@ -54,8 +55,9 @@ public:
     };
 
     // Opens the file and reads its header. The reason, naming the file, when it cannot be read or
-    // is refused.
-    [[nodiscard]] std::optional<QString> open(const QString& path);
+    // is refused. Given `fd`, an open descriptor of it, reads through that (the caller keeps and
+    // closes it) rather than opening the name again.
+    [[nodiscard]] std::optional<QString> open(const QString& path, int fd = -1);
 
     [[nodiscard]] const CaptureHeader& header() const { return m_header; }
 
@@ -98,6 +100,7 @@ private:
     void release(qint64 before);
 
     QFile m_file;
+    QString m_name; // as open() was given it
     CaptureHeader m_header;
     bool m_headerWhole = false;
     QString m_failure; // a read error, or a header refused while following
