@@ -101,12 +101,6 @@ std::int64_t driftBinUs(std::int64_t spanUs)
     return std::max(kSecondUs, (std::max<std::int64_t>(spanUs, 0) + kMostBins - 1) / kMostBins);
 }
 
-std::array<double, 2> marginsOf(FrameExtremes extremes, GuidePositions guides)
-{
-    return {steps(screenHeightOf(extremes.highest) - guideHeight(kScreenHeightTwips, guides.upper)),
-            steps(guideHeight(kScreenHeightTwips, guides.lower) - screenHeightOf(extremes.lowest))};
-}
-
 bool DriftBin::near(GuideSide side, int warnSteps) const
 {
     const auto k = std::size_t(side);
@@ -127,7 +121,6 @@ void DriftFold::add(std::int64_t atUs, FrameExtremes extremes)
     ++bin.frames;
     ++bin.highest[std::size_t(extremes.highest + 128)];
     ++bin.lowest[std::size_t(extremes.lowest + 128)];
-    ++m_frames;
 }
 
 DriftReport DriftFold::report(GuidePositions guides, int warnSteps) const
