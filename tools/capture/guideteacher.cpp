@@ -124,7 +124,6 @@ TeachOutcome teachFromCapture(const QString& path, const TeachRequest& request)
     if (read.reads.drawWarning())
         outcome.warnings << QStringLiteral("these frames may be shifted, so the taught band may "
                                            "be wrong");
-    outcome.skipped = read.skipped;
     outcome.reads = read.reads;
     if (read.error.isEmpty())
         outcome.taught = teacher.teach(request);

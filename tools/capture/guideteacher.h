@@ -79,7 +79,6 @@ struct TeachOutcome
     // The capture's warnings (JudgeOutcome's), and when its reads may have shifted the frames, a
     // last one that the band taught from them may be wrong: said before the result.
     QStringList warnings;
-    std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
     ReadLengths reads; // of every read the program made: frames shifted by the read rule show here
     std::optional<TaughtGuides> taught; // nothing when the capture holds no frame
 };
