@@ -16,7 +16,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
