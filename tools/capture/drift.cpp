@@ -1,5 +1,7 @@
 #include "tools/capture/drift.h"
 
+#include "tools/capture/framecsv.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -203,7 +205,6 @@ QByteArray driftCsv(const DriftReport& report)
 {
     QByteArray out = "start_s,end_s,frames,upper_rejects,lower_rejects,upper_p5_steps,"
                      "upper_median_steps,lower_p5_steps,lower_median_steps\n";
-    auto secondsText = [](std::int64_t us) { return QByteArray::number(double(us) / 1e6, 'f', 6); };
     auto stepsText = [](double v) { return QByteArray::number(v, 'f', 2); };
     for (const DriftBin& bin : report.bins)
         out += secondsText(bin.startUs) + ',' + secondsText(bin.endUs) + ',' +
