@@ -24,9 +24,7 @@ std::uint64_t CaptureFrameCounter::catchUp()
         m_open = !m_refused;
     }
     while (const auto record = m_reader.next()) {
-        if (m_reader.followsDamage())
-            m_model.gap();
-        const ProgramModel::Step step = m_model.feed(*record);
+        const ProgramModel::Step step = m_model.feed(*record, m_reader.followsDamage());
         if (step.read && step.read->bytes.size() >= SAMPLES_PER_FRAME)
             ++m_frames;
     }
