@@ -1,7 +1,5 @@
 #include "tools/capture/captureframecounter.h"
 
-#include "link/protocol.h"
-
 #include <QFileInfo>
 
 namespace lumatrax {
@@ -11,7 +9,7 @@ CaptureFrameCounter::CaptureFrameCounter(const QString& path) : m_path(path) {}
 std::uint64_t CaptureFrameCounter::catchUp()
 {
     if (m_refused)
-        return m_frames;
+        return m_count;
     if (!m_open) {
         // Only a regular file is read back: a named pipe would lose to this reader what its own
         // reader waits for.
@@ -19,18 +17,13 @@ std::uint64_t CaptureFrameCounter::catchUp()
         m_unreadable = !file.isFile() || !file.isReadable();
         // An empty file is a capture whose header is not written yet.
         if (m_unreadable || file.size() == 0)
-            return m_frames;
-        m_refused = m_reader.open(m_path).has_value();
+            return m_count;
+        m_refused = m_frames.open(m_path).has_value();
         m_open = !m_refused;
     }
-    while (const auto record = m_reader.next()) {
-        if (m_reader.followsDamage())
-            m_model.gap();
-        const ProgramModel::Step step = m_model.feed(*record);
-        if (step.read && step.read->bytes.size() >= SAMPLES_PER_FRAME)
-            ++m_frames;
-    }
-    return m_frames;
+    while (m_frames.next())
+        ++m_count;
+    return m_count;
 }
 
 } // namespace lumatrax

@@ -73,11 +73,9 @@ const CaptureFrame* CaptureFrames::next()
     while (const auto record = m_reader.next()) {
         m_offset = m_reader.lastRecordEnd();
         const std::int64_t at = m_offset - kCaptureRecordHeadLength - record->bytes.size();
-        if (m_reader.followsDamage()) {
-            m_model.gap(); // as the judge: no read joins bytes from both sides of damage
-            m_readStart.reset();
-        }
-        const ProgramModel::Step step = m_model.feed(*record);
+        if (m_reader.followsDamage())
+            m_readStart.reset(); // no read joins bytes from both sides of damage
+        const ProgramModel::Step step = m_model.feed(*record, m_reader.followsDamage());
         if (m_model.greetings() != m_greetings) {
             m_greetings = m_model.greetings(); // the program emptied its receive buffer
             m_readStart.reset();

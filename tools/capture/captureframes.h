@@ -26,7 +26,6 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace lumatrax {
 
@@ -63,11 +62,9 @@ public:
 
     [[nodiscard]] const CaptureHeader& header() const { return m_reader.header(); }
     // What the reading so far has to say, as the judge says it (damaged bytes passed over, an
-    // end inside a record, a read error), one sentence each; and the stretches passed over.
-    // While the capture is being written, a record cut at its growing end is none: the rest of
-    // it is on its way.
+    // end inside a record, a read error), one sentence each. While the capture is being
+    // written, a record cut at its growing end is none: the rest of it is on its way.
     [[nodiscard]] QStringList warnings() const;
-    [[nodiscard]] const std::vector<CaptureReader::Skip>& skips() const { return m_reader.skips(); }
     [[nodiscard]] const ReadLengths& reads() const { return m_reads; }
     [[nodiscard]] int greetings() const { return m_model.greetings(); }
     [[nodiscard]] int acknowledged() const { return m_model.acknowledged(); }

@@ -150,9 +150,7 @@ JudgeOutcome judgeCapture(const QString& path, GuidePositions guides,
     ProgramModel model;
     FrameJudge judge(guides);
     while (const auto record = reader.next()) {
-        if (reader.followsDamage())
-            model.gap();
-        const ProgramModel::Step step = model.feed(*record);
+        const ProgramModel::Step step = model.feed(*record, reader.followsDamage());
         if (!step.read)
             continue;
         outcome.reads.add(step.read->bytes.size());

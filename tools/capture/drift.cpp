@@ -1,5 +1,7 @@
 #include "tools/capture/drift.h"
 
+#include "tools/capture/framecsv.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -101,12 +103,6 @@ std::int64_t driftBinUs(std::int64_t spanUs)
     return std::max(kSecondUs, (std::max<std::int64_t>(spanUs, 0) + kMostBins - 1) / kMostBins);
 }
 
-std::array<double, 2> marginsOf(FrameExtremes extremes, GuidePositions guides)
-{
-    return {steps(screenHeightOf(extremes.highest) - guideHeight(kScreenHeightTwips, guides.upper)),
-            steps(guideHeight(kScreenHeightTwips, guides.lower) - screenHeightOf(extremes.lowest))};
-}
-
 bool DriftBin::near(GuideSide side, int warnSteps) const
 {
     const auto k = std::size_t(side);
@@ -127,7 +123,6 @@ void DriftFold::add(std::int64_t atUs, FrameExtremes extremes)
     ++bin.frames;
     ++bin.highest[std::size_t(extremes.highest + 128)];
     ++bin.lowest[std::size_t(extremes.lowest + 128)];
-    ++m_frames;
 }
 
 DriftReport DriftFold::report(GuidePositions guides, int warnSteps) const
@@ -210,7 +205,6 @@ QByteArray driftCsv(const DriftReport& report)
 {
     QByteArray out = "start_s,end_s,frames,upper_rejects,lower_rejects,upper_p5_steps,"
                      "upper_median_steps,lower_p5_steps,lower_median_steps\n";
-    auto secondsText = [](std::int64_t us) { return QByteArray::number(double(us) / 1e6, 'f', 6); };
     auto stepsText = [](double v) { return QByteArray::number(v, 'f', 2); };
     for (const DriftBin& bin : report.bins)
         out += secondsText(bin.startUs) + ',' + secondsText(bin.endUs) + ',' +

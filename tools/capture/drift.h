@@ -39,9 +39,6 @@ inline constexpr int kDefaultDriftWarnSteps = 3;
 // The width of the time bins for frames spread over `spanUs`.
 [[nodiscard]] std::int64_t driftBinUs(std::int64_t spanUs);
 
-// Margins of one frame, in slider steps: to the upper guide and to the lower guide.
-[[nodiscard]] std::array<double, 2> marginsOf(FrameExtremes extremes, GuidePositions guides);
-
 struct DriftBin
 {
     std::int64_t startUs = 0;
@@ -93,9 +90,6 @@ public:
 
     void add(std::int64_t atUs, FrameExtremes extremes);
 
-    [[nodiscard]] qint64 frames() const { return m_frames; }
-    [[nodiscard]] std::int64_t binUs() const { return m_binUs; }
-
     [[nodiscard]] DriftReport report(GuidePositions guides,
                                      int warnSteps = kDefaultDriftWarnSteps) const;
 
@@ -110,7 +104,6 @@ private:
     std::int64_t m_firstUs = 0;
     std::int64_t m_binUs = 0;
     std::vector<Bin> m_bins;
-    qint64 m_frames = 0;
 };
 
 // "01:23:45": a time since the capture's start, whole seconds.

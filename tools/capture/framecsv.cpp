@@ -13,6 +13,16 @@ QString wallClockUtc(std::int64_t startedAtUs, std::int64_t atUs)
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+QByteArray secondsText(std::int64_t us)
+{
+    return QByteArray::number(double(us) / 1e6, 'f', 6);
+}
+
+QByteArray verdictWord(const Verdict& verdict)
+{
+    return verdict.rejected() ? "REJECT" : "ACCEPT";
+}
+
 QByteArray frameCsvHeader()
 {
     QByteArray line = "time_s,verdict,above_upper,below_lower";
@@ -24,8 +34,7 @@ QByteArray frameCsvHeader()
 QByteArray frameCsvLine(std::int64_t startedAtUs, std::int64_t atUs, const Verdict& verdict,
                         const SampleArray& samples)
 {
-    QByteArray line = QByteArray::number(double(atUs) / 1e6, 'f', 6) + ',' +
-                      (verdict.rejected() ? "REJECT" : "ACCEPT") + ',' +
+    QByteArray line = secondsText(atUs) + ',' + verdictWord(verdict) + ',' +
                       QByteArray::number(int(verdict.aboveUpper)) + ',' +
                       QByteArray::number(int(verdict.belowLower));
     for (int k = 0; k < SAMPLES_PER_FRAME; ++k)

@@ -18,6 +18,12 @@ namespace lumatrax {
 // since 1970-01-01 UTC).
 [[nodiscard]] QString wallClockUtc(std::int64_t startedAtUs, std::int64_t atUs);
 
+// "12.345678": a time since the capture began, in seconds to the microsecond, as every table
+// of the tools writes it.
+[[nodiscard]] QByteArray secondsText(std::int64_t us);
+// "REJECT" or "ACCEPT".
+[[nodiscard]] QByteArray verdictWord(const Verdict& verdict);
+
 [[nodiscard]] QByteArray frameCsvHeader();
 [[nodiscard]] QByteArray frameCsvLine(std::int64_t startedAtUs, std::int64_t atUs,
                                       const Verdict& verdict, const SampleArray& samples);

@@ -92,9 +92,8 @@ GuidePairCounts::GuidePairCounts()
       m_below(std::size_t((kUpperCells + 1) * (kLowerCells + 1)), 0)
 {}
 
-void GuidePairCounts::add(FrameExtremes extremes)
+void GuidePairCounts::add(GuideLimits limits)
 {
-    const GuideLimits limits = guideLimits(extremes);
     ++m_cells[std::size_t(limits.upper * kLowerCells + limits.lower)];
     ++m_frames;
 }

@@ -56,7 +56,9 @@ public:
     GuidePairCounts();
 
     // Folds one frame in: O(1).
-    void add(FrameExtremes extremes);
+    void add(FrameExtremes extremes) { add(guideLimits(extremes)); }
+    // The same for a frame by its limits: upper 0..100, lower 0..101.
+    void add(GuideLimits limits);
     // Brings the prefix sums up to every frame added: O(101 x 102).
     void settle();
 

@@ -1,7 +1,5 @@
 #include "tools/capture/guideteacher.h"
 
-#include "tools/capture/frameextremes.h"
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -14,10 +12,7 @@ constexpr int kMaxMiddleSum = 2 * int(kScreenHeightTwips);
 
 } // namespace
 
-GuideTeacher::GuideTeacher()
-    : m_limits(std::size_t(kPositions * kPositions), 0),
-      m_middles(std::size_t(kMaxMiddleSum + 1), 0)
-{}
+GuideTeacher::GuideTeacher() : m_middles(std::size_t(kMaxMiddleSum + 1), 0) {}
 
 void GuideTeacher::add(const SampleArray& samples)
 {
@@ -29,8 +24,8 @@ void GuideTeacher::add(const SampleArray& samples)
 void GuideTeacher::addEnvelope(std::int16_t highest, std::int16_t lowest)
 {
     const GuideLimits limits = guideLimitsAt(highest, lowest);
-    if (limits.upper >= 0 && limits.lower < kPositions)
-        ++m_limits[std::size_t(limits.upper * kPositions + limits.lower)];
+    if (limits.upper >= 0) // above guide 0 no guides accept it
+        m_pairs.add(limits);
     const int sum = std::clamp(int(highest) + int(lowest), 0, kMaxMiddleSum);
     ++m_middles[std::size_t(sum)];
     ++m_frames;
@@ -43,11 +38,14 @@ qint64 GuideTeacher::framesNeeded(qint64 frames, int keepHundredths)
 
 qint64 GuideTeacher::accepted(GuidePositions guides) const
 {
-    qint64 count = 0;
-    for (int a = std::max(guides.upper, 0); a < kPositions; ++a)
-        for (int b = 0; b <= std::min(guides.lower, kPositions - 1); ++b)
-            count += m_limits[std::size_t(a * kPositions + b)];
-    return count;
+    return settled().summary(guides).accepted;
+}
+
+GuidePairCounts GuideTeacher::settled() const
+{
+    GuidePairCounts pairs = m_pairs;
+    pairs.settle();
+    return pairs;
 }
 
 double GuideTeacher::medianMiddleTwice() const
@@ -72,17 +70,7 @@ std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) con
     if (m_frames == 0)
         return std::nullopt;
 
-    // count[U][L]: frames accepted at (U, L), that is frames whose limits are a >= U, b <= L.
-    std::vector<qint64> count(std::size_t(kPositions * kPositions), 0);
-    auto cell = [](int u, int l) { return std::size_t(u * kPositions + l); };
-    for (int u = kPositions - 1; u >= 0; --u) {
-        qint64 row = 0; // frames with a == u and b <= l
-        for (int l = 0; l < kPositions; ++l) {
-            row += m_limits[cell(u, l)];
-            count[cell(u, l)] = row + (u + 1 < kPositions ? count[cell(u + 1, l)] : 0);
-        }
-    }
-
+    const GuidePairCounts pairs = settled();
     TaughtGuides taught;
     taught.frames = m_frames;
     taught.needed = std::max<qint64>(1, framesNeeded(m_frames, request.keepHundredths));
@@ -94,7 +82,8 @@ std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) con
         double bestDistance = 0.0;
         for (int u = 0; u + width < kPositions; ++u) {
             const int l = u + width;
-            if (count[cell(u, l)] < taught.needed)
+            const qint64 kept = pairs.summary({u, l}).accepted;
+            if (kept < taught.needed)
                 continue;
             const double distance = std::abs(double(guideHeight(kScreenHeightTwips, u)) +
                                              guideHeight(kScreenHeightTwips, l) - median);
@@ -102,7 +91,7 @@ std::optional<TaughtGuides> GuideTeacher::teach(const TeachRequest& request) con
                 found = true;
                 bestDistance = distance;
                 taught.narrowest = {u, l};
-                taught.kept = count[cell(u, l)];
+                taught.kept = kept;
             }
         }
         if (found)
@@ -124,7 +113,6 @@ TeachOutcome teachFromCapture(const QString& path, const TeachRequest& request)
     if (read.reads.drawWarning())
         outcome.warnings << QStringLiteral("these frames may be shifted, so the taught band may "
                                            "be wrong");
-    outcome.skipped = read.skipped;
     outcome.reads = read.reads;
     if (read.error.isEmpty())
         outcome.taught = teacher.teach(request);

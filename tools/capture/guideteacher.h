@@ -10,11 +10,12 @@
 // inside). So a frame whose highest sample lies at height h and whose lowest at height l is
 // accepted for every U up to the largest value whose guide lies at h or above, and every L from
 // the smallest value whose guide lies at l or below (guideLimitsAt(), frameextremes.h): the
-// teacher keeps one count per such pair of limits (101 x 101), so memory stays level however
+// teacher counts the frames by their limits (GuidePairCounts), so memory stays level however
 // long the capture.
 
 #include "display/frameprocessing.h"
 #include "tools/capture/capturejudge.h"
+#include "tools/capture/frameextremes.h"
 
 #include <cstdint>
 #include <optional>
@@ -41,7 +42,7 @@ struct TaughtGuides
 class GuideTeacher
 {
 public:
-    static constexpr int kPositions = 101; // slider values 0..100
+    static constexpr int kPositions = GuidePairCounts::kPositions; // slider values 0..100
 
     GuideTeacher();
 
@@ -55,7 +56,7 @@ public:
     // The guides proposed; nothing when no frame was added.
     [[nodiscard]] std::optional<TaughtGuides> teach(const TeachRequest& request) const;
 
-    // Frames a band (U, L) accepts.
+    // Frames a band (U, L), both 0..100, accepts.
     [[nodiscard]] qint64 accepted(GuidePositions guides) const;
 
     // Frames needed to keep `keepHundredths` of `frames`: the share rounded up to whole frames.
@@ -64,9 +65,11 @@ public:
 private:
     // The median over the frames of (highest + lowest), so twice the median middle height.
     [[nodiscard]] double medianMiddleTwice() const;
+    // The frames' limits with their prefix sums brought up to every frame.
+    [[nodiscard]] GuidePairCounts settled() const;
 
-    // m_limits[a * 101 + b]: frames accepted for U <= a and L >= b.
-    std::vector<qint64> m_limits;
+    // Every frame that some guides accept, by its limits.
+    GuidePairCounts m_pairs;
     // m_middles[h + l]: frames whose highest and lowest heights add up to h + l.
     std::vector<qint64> m_middles;
     qint64 m_frames = 0;
@@ -79,7 +82,6 @@ struct TeachOutcome
     // The capture's warnings (JudgeOutcome's), and when its reads may have shifted the frames, a
     // last one that the band taught from them may be wrong: said before the result.
     QStringList warnings;
-    std::vector<CaptureReader::Skip> skipped; // damaged stretches passed over
     ReadLengths reads; // of every read the program made: frames shifted by the read rule show here
     std::optional<TaughtGuides> taught; // nothing when the capture holds no frame
 };

@@ -1,6 +1,7 @@
 #include "tools/capture/linetap.h"
 
 #include "link/protocol.h"
+#include "tools/capture/captureformat.h"
 #include "tools/line/toolsupport.h"
 
 #include <QDateTime>
@@ -16,7 +17,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,7 +24,8 @@ namespace lumatrax {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096;
+// Each read of the line is one record of the capture, so no more than a record holds.
+constexpr std::size_t kReadChunk = kCaptureMaxRecordBytes;
 
 // Writes what it can of `bytes` behind whatever already waits; the rest joins the backlog.
 bool forward(int fd, QByteArray& backlog, QByteArrayView bytes)

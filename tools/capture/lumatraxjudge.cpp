@@ -296,16 +296,6 @@ bool plotAsked(int argc, char* argv[])
     return false;
 }
 
-QByteArray seconds(std::int64_t us)
-{
-    return QByteArray::number(double(us) / 1e6, 'f', 6);
-}
-
-QByteArray verdictWord(const Verdict& v)
-{
-    return v.rejected() ? "REJECT" : "ACCEPT";
-}
-
 struct Input
 {
     QByteArray key;          // as fileKey()
@@ -512,7 +502,7 @@ int main(int argc, char* argv[])
     const JudgeOutcome outcome =
         judgeCapture(commandLine.file, commandLine.guides, [&](const JudgedFrame& frame) {
             if (commandLine.frames)
-                std::fprintf(shown, "%s %s %d %d %s\n", seconds(frame.atUs).constData(),
+                std::fprintf(shown, "%s %s %d %d %s\n", secondsText(frame.atUs).constData(),
                              verdictWord(frame.verdict).constData(), int(frame.verdict.aboveUpper),
                              int(frame.verdict.belowLower),
                              qPrintable(wallClockUtc(frame.startedAtUs, frame.atUs)));

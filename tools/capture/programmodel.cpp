@@ -16,8 +16,10 @@ bool provesDetection(const Command& c)
 
 } // namespace
 
-ProgramModel::Step ProgramModel::feed(const CaptureRecord& record)
+ProgramModel::Step ProgramModel::feed(const CaptureRecord& record, bool afterDamage)
 {
+    if (afterDamage)
+        gap();
     Step step;
     if (m_phase == Phase::Greeted && record.atUs - m_greetedAtUs >= kDetectionDelay.count())
         step.answer = check();

@@ -64,14 +64,14 @@ public:
         std::optional<Read> read;
     };
 
-    [[nodiscard]] Step feed(const CaptureRecord& record);
+    // The next record, and whether damaged bytes of the capture were skipped just before it
+    // (CaptureReader::followsDamage()): what the program received across them is unknown, so
+    // what was held for a read and a command begun before the gap are dropped first, and no
+    // read or command joins bytes from both sides of it. The session stands: its greeting and
+    // check lie before the gap, and the bytes of an answer gathered so far did reach the program.
+    [[nodiscard]] Step feed(const CaptureRecord& record, bool afterDamage);
     // The end of the capture: the check of a session greeted too late for it to have run.
     [[nodiscard]] std::optional<Answer> finish();
-    // Damaged bytes of the capture were skipped here: what the program received across them is
-    // unknown. Drops what was held for a read and a command begun before the gap, so no read
-    // or command joins bytes from both sides of it. The session stands: its greeting and check
-    // lie before the gap, and the bytes of an answer gathered so far did reach the program.
-    void gap();
     // As before the first record.
     void reset() { *this = ProgramModel(); }
 
@@ -82,6 +82,7 @@ private:
     enum class Phase { Waiting, Greeted, Receiving, Silent };
 
     Answer check();
+    void gap();
 
     // Bytes of the answer kept: far more than an acknowledgement; the rest cannot change it.
     static constexpr qsizetype kMaxAnswer = 64 * 1024;

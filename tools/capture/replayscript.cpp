@@ -32,9 +32,7 @@ std::optional<QString> ReplayScript::open(const QString& path)
 std::optional<ReplayBurst> ReplayScript::next()
 {
     while (const auto record = m_reader.next()) {
-        if (m_reader.followsDamage())
-            m_model.gap();
-        const ProgramModel::Step step = m_model.feed(*record);
+        const ProgramModel::Step step = m_model.feed(*record, m_reader.followsDamage());
         take(step.answer);
         if (step.runStarted)
             m_runAtUs = record->atUs;
